@@ -1,0 +1,40 @@
+// Every process-wide object of the library, in one translation unit so that C++ gives them
+// a definite order: they are created at library load in the order written here and freed at
+// unload in the reverse order.
+#include "config/Config.h"
+#include "driver/Globals.h"
+#include "driver/Main.h"
+#include "driver/Process.h"
+#include "driver/Registry.h"
+
+namespace vemox {
+
+TDriverSettings DriverSettings;
+std::vector<TComPort> Ports;
+
+std::unique_ptr<TfmConfig> fmConfig;
+std::unique_ptr<TKibProcess> PollProcess;
+std::unique_ptr<TComPortDriver> PortDriver;
+
+namespace {
+
+struct LibraryObjects {
+    LibraryObjects() {
+        fmConfig = std::make_unique<TfmConfig>();
+        PollProcess = std::make_unique<TKibProcess>();
+        PortDriver = std::make_unique<TComPortDriver>();
+    }
+    ~LibraryObjects() {
+        PortDriver.reset(); // drops every task and the whole registry
+        PollProcess.reset();
+        fmConfig.reset();
+        Ports.clear();
+    }
+    LibraryObjects(const LibraryObjects&) = delete;
+    LibraryObjects& operator=(const LibraryObjects&) = delete;
+};
+
+LibraryObjects gLibraryObjects;
+
+} // namespace
+} // namespace vemox

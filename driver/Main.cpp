@@ -1,0 +1,282 @@
+#include "driver/Main.h"
+
+#include "config/Config.h"
+#include "driver/Constants.h"
+#include "driver/Globals.h"
+#include "driver/Process.h"
+#include "platform/Text.h"
+#include "platform/VariantConvert.h"
+
+#include <cstring>
+
+namespace vemox {
+
+void FreeQueuedTask(TQueuedTask* task) noexcept {
+    if (!task) {
+        return;
+    }
+    if (task->Item) {
+        try {
+            task->Item->Release();
+        } catch (...) {
+            // A host object that throws on release must not keep the task alive.
+        }
+    }
+    FreeKibMemory(task);
+}
+
+TComPortDriver::~TComPortDriver() { ClearLists(true, true); }
+
+HRESULT VX_STDCALL TComPortDriver::QueryInterface(REFIID riid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (SameGuid(riid, IID_IUnknown_) || SameGuid(riid, IID_IKibDriver3) ||
+        SameGuid(riid, IID_IKibDriver2) || SameGuid(riid, IID_IKibDriver)) {
+        *object = static_cast<IKibDriver3*>(this);
+    } else if (SameGuid(riid, IID_IKibReceiveData)) {
+        *object = static_cast<IKibReceiveData*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    return S_OK;
+}
+
+// The driver lives from library load to unload; references do not govern it.
+ULONG VX_STDCALL TComPortDriver::AddRef() { return static_cast<ULONG>(-1); }
+ULONG VX_STDCALL TComPortDriver::Release() { return static_cast<ULONG>(-1); }
+
+void VX_STDCALL TComPortDriver::Initial(IKibOPCServer* server, IKibComPort* comPort,
+                                        KibShortString* name, KibShortString* descript,
+                                        KibShortString* helpFileName,
+                                        IKibReceiveData** receiveData) {
+    try {
+        if (receiveData) {
+            *receiveData = nullptr;
+        }
+        KibServer = platform::QueryAs<IKibOPCServer2>(server, IID_IKibOPCServer2);
+        KibComPorts = platform::QueryAs<IKibComPort3>(comPort, IID_IKibComPort3);
+        if (receiveData) {
+            *receiveData = ReceiveInterface();
+        }
+        if (name) {
+            GetShortString(kDriverName, *name);
+        }
+        if (descript) {
+            GetShortString(kDriverDescription, *descript);
+        }
+        if (helpFileName) {
+            GetShortString(u"", *helpFileName);
+        }
+    } catch (...) {
+        // A host that fails inside QueryInterface is left without our interfaces.
+    }
+}
+
+void VX_STDCALL TComPortDriver::Deinitial() {
+    try {
+        KibServer.reset();
+        KibComPorts.reset();
+    } catch (...) {
+        // Releasing the host's interfaces is all there is to do; a failure leaves them dropped.
+    }
+}
+
+bool VX_STDCALL TComPortDriver::ConfigCreate(WindowHandle, WindowHandle* child,
+                                             std::int32_t* width, std::int32_t* height) {
+    if (child) {
+        *child = nullptr;
+    }
+    if (width) {
+        *width = 0;
+    }
+    if (height) {
+        *height = 0;
+    }
+    return false;
+}
+
+bool VX_STDCALL TComPortDriver::AddNodeCreate(WindowHandle parent, IKibItem*, WindowHandle* child,
+                                              std::int32_t* width, std::int32_t* height) {
+    return ConfigCreate(parent, child, width, height);
+}
+
+bool VX_STDCALL TComPortDriver::AddItemCreate(WindowHandle parent, IKibItem*, PItemProperties,
+                                              WindowHandle* child, std::int32_t* width,
+                                              std::int32_t* height) {
+    return ConfigCreate(parent, child, width, height);
+}
+
+bool VX_STDCALL TComPortDriver::ChangeChildItem(WindowHandle parent, IKibItem*,
+                                                const KibShortString&, std::uint32_t,
+                                                PItemProperties, PItemProperties,
+                                                WindowHandle* child, std::int32_t* width,
+                                                std::int32_t* height) {
+    return ConfigCreate(parent, child, width, height);
+}
+
+HRESULT VX_STDCALL TComPortDriver::AddTask(TTaskDef taskDef) {
+    try {
+        auto* task = AllocKibRecord<TQueuedTask>();
+        if (!task) {
+            return E_OUTOFMEMORY;
+        }
+        task->Task = taskDef.Task;
+        task->TransactID = taskDef.TransactID;
+        std::memcpy(task->ItemID, taskDef.ItemID, sizeof task->ItemID);
+        task->ptrItemState = taskDef.ptrItemState;
+        task->ptrNodeProperties = taskDef.ptrNodeProperties;
+        task->ptrItemProperties = taskDef.ptrItemProperties;
+        task->ptrReturnState = taskDef.ptrReturnState;
+        task->ptrResult = taskDef.ptrResult;
+        task->Command = nullptr;
+        try {
+            FAddTask.push_back(task);
+        } catch (...) {
+            FreeKibMemory(task);
+            return E_OUTOFMEMORY;
+        }
+        task->Item = taskDef.Item;
+        if (task->Item) {
+            task->Item->AddRef();
+        }
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) { return S_OK; }
+
+bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
+                                           const KibShortString& value) {
+    try {
+        KibShortString key;
+        KibShortString text;
+        std::memcpy(key, name, sizeof key);
+        std::memcpy(text, value, sizeof text);
+        if (!fmConfig) {
+            return false;
+        }
+        return fmConfig->LoadConfig(key, text);
+    } catch (...) {
+        return false;
+    }
+}
+
+void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
+    try {
+        for (auto* list : {&FAddTask, &FWaitTask}) {
+            for (std::size_t i = list->size(); i-- > 0;) {
+                TQueuedTask* task = (*list)[i];
+                if (task && task->Item == item) {
+                    list->erase(list->begin() + static_cast<std::ptrdiff_t>(i));
+                    FreeQueuedTask(task);
+                }
+            }
+        }
+    } catch (...) {
+        // Nothing here allocates; a host Release that throws is already contained.
+    }
+}
+
+void VX_STDCALL TComPortDriver::GetPropStr(std::uint32_t propId, VARIANT value,
+                                           KibShortString* text) {
+    if (!text) {
+        return;
+    }
+    GetShortString(u"", *text);
+    try {
+        if (UndefinedData(value)) {
+            return;
+        }
+        if (propId == static_cast<std::uint32_t>(kPropComPort)) {
+            // "COM" and the one-based port number.
+            const double port = platform::VariantToDouble(value) + 1.0;
+            platform::Variant sum = platform::Variant::Double(port);
+            GetShortString(u"COM" + platform::DecimalText(platform::VariantToInt64(sum.get())),
+                           *text);
+        } else {
+            GetShortString(platform::VariantToText(value), *text);
+        }
+    } catch (...) {
+        GetShortString(u"", *text);
+    }
+}
+
+HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) { return S_OK; }
+
+void VX_STDCALL TComPortDriver::PurgeActions() { ClearLists(true, true); }
+
+void VX_STDCALL TComPortDriver::SetDebugMode(bool) {}
+
+bool VX_STDCALL TComPortDriver::GetWatchdogTimeout(PItemProperties, PItemProperties,
+                                                   std::int32_t* timeout) {
+    if (timeout) {
+        *timeout = WatchdogTimeoutMs(DriverSettings);
+    }
+    return true;
+}
+
+bool VX_STDCALL TComPortDriver::SetSlaveMode(bool) { return false; }
+
+bool VX_STDCALL TComPortDriver::GetComPort(TItemProperties, TComPortNum*) { return false; }
+
+bool VX_STDCALL TComPortDriver::IsSupportDataAccess() { return true; }
+
+bool VX_STDCALL TComPortDriver::IsSupportHistoryDataAccess() { return false; }
+
+bool VX_STDCALL TComPortDriver::GetAggregates(TAggregates* aggregates) {
+    if (aggregates) {
+        *aggregates = nullptr;
+    }
+    return false;
+}
+
+bool VX_STDCALL TComPortDriver::RunHDATasks(std::uint8_t) { return false; }
+
+bool VX_STDCALL TComPortDriver::AddHDATask(TTaskHDADef) { return false; }
+
+void VX_STDCALL TComPortDriver::Execute() {
+    if (PollProcess) {
+        PollProcess->OnTimer(*this);
+    }
+}
+
+bool VX_STDCALL TComPortDriver::IsSupportReplicateNode() { return false; }
+
+bool VX_STDCALL TComPortDriver::IsSupportReplicateItem() { return false; }
+
+void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum, const void*, std::int32_t) {}
+
+void VX_STDCALL TComPortDriver::OnReleasePort(TComPortNum) {}
+
+bool VX_STDCALL TComPortDriver::CompleteReceive(TComPortNum, const void*, std::int32_t) {
+    return false;
+}
+
+void TComPortDriver::ClearLists(bool clearAdded, bool clearWaitingAndRegistry) noexcept {
+    auto drop = [](std::vector<TQueuedTask*>& list) {
+        for (std::size_t i = list.size(); i-- > 0;) {
+            FreeQueuedTask(list[i]);
+        }
+        list.clear();
+    };
+    if (clearAdded) {
+        drop(FAddTask);
+    }
+    if (clearWaitingAndRegistry) {
+        drop(FWaitTask);
+        for (std::size_t p = Ports.size(); p-- > 0;) {
+            TComPort& port = Ports[p];
+            for (std::size_t c = port.Commands.size(); c-- > 0;) {
+                FreeCommand(port.Commands[c]);
+            }
+            port.Commands.clear();
+        }
+        Ports.clear();
+    }
+}
+
+} // namespace vemox

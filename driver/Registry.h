@@ -1,0 +1,77 @@
+// What the driver keeps between host calls: its copies of host tasks, the requests queued
+// per serial port, and the controllers met on each port with the values cached from them.
+#pragma once
+
+#include "driver/PluginInterface.h"
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace vemox {
+
+struct TCommand;
+
+// The driver's copy of one host task, in COM task memory. Holds one reference to Item.
+struct TQueuedTask {
+    TTask Task;
+    IKibItem* Item;
+    std::uint32_t TransactID;
+    KibShortString ItemID;
+    OPCITEMSTATE* ptrItemState;
+    PItemProperties ptrNodeProperties;
+    PItemProperties ptrItemProperties;
+    OPCITEMSTATE* ptrReturnState;
+    PResult ptrResult;
+    TCommand* Command; // the request that serves this task; nil while unserved
+};
+
+enum TCommandState : std::uint8_t { csWaiting = 1, csActive = 2 };
+
+// One framed request to one controller, in COM task memory.
+struct TCommand {
+    std::uint8_t* Data;
+    std::int32_t Size;
+    std::uint8_t State;
+    double SendTime; // local time of the last write in this attempt; 0 when none
+    std::uint8_t TryCount;
+    std::uint16_t DeviceIndex;
+};
+
+enum TStateDevice : std::uint8_t { sdSuccess = 0, sdErrorInit = 1, sdNotAnswer = 2, sdFailed = 3 };
+
+struct TWeightPoint {
+    std::uint8_t Number;
+    std::uint32_t LowLevel;
+    std::uint32_t HighLevel;
+};
+
+struct TSaveData {
+    std::uint16_t DigitalOutput = 0;
+    std::uint8_t SizeDigitalOutput = 2;
+    std::vector<TWeightPoint> WeightPoint;
+    std::uint8_t WeightParams = 0;
+};
+
+struct TDevice {
+    std::uint16_t Address = 0;
+    std::uint32_t Serial = 0;
+    TStateDevice State = sdSuccess;
+    double LastTimeSend = 0;
+    bool TryConnect = true;
+    TSaveData SaveData;
+};
+
+struct TComPort {
+    TComPortNum Port = 0;
+    std::vector<TDevice> Devices;    // only grow, so a command's DeviceIndex stays valid
+    std::deque<TCommand*> Commands;  // first in, first out; only the head is ever sent
+};
+
+// Every port met since the last purge, in creation order, one record per port number.
+extern std::vector<TComPort> Ports;
+
+// Frees a command and its frame.
+void FreeCommand(TCommand* command) noexcept;
+
+} // namespace vemox
