@@ -38,4 +38,9 @@ Operation OperationOf(std::u16string_view caption) noexcept {
     return info ? info->operation : Operation::None;
 }
 
+std::u16string_view CaptionOf(Operation operation) noexcept {
+    return operation == Operation::None ? std::u16string_view{}
+                                        : OperationAt(static_cast<int>(operation)).caption;
+}
+
 } // namespace vemox

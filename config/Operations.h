@@ -36,5 +36,7 @@ const OperationInfo& OperationAt(int index) noexcept;
 // The operation whose caption equals the text exactly; nullptr when none does.
 const OperationInfo* FindOperation(std::u16string_view caption) noexcept;
 Operation OperationOf(std::u16string_view caption) noexcept;
+// The caption an item stores for the operation; empty for None.
+std::u16string_view CaptionOf(Operation operation) noexcept;
 
 } // namespace vemox

@@ -73,6 +73,36 @@ constexpr std::int32_t kPropWeightPoint = 5008;
 constexpr std::int32_t kPropWeightPointLevel = 5009;
 constexpr std::int32_t kPropStateBit = 5010;
 
+// ---- Description texts of the property records, as the host shows them ----
+// The node description text is also what a new node's description starts as.
+inline constexpr char16_t kTextNodeDescription[] = u"Описание узла";
+inline constexpr char16_t kTextScanRate[] = u"Частота опроса";
+inline constexpr char16_t kTextComPort[] = u"COM порт";
+inline constexpr char16_t kTextUseAddress[] = u"Использовать сетевой адрес";
+inline constexpr char16_t kTextAddress[] = u"Адрес устройства";
+inline constexpr char16_t kTextSerial[] = u"Серийный номер";
+inline constexpr char16_t kTextCanonicalType[] = u"Тип переменной";
+inline constexpr char16_t kTextValue[] = u"Значение переменной";
+inline constexpr char16_t kTextQuality[] = u"Качество переменной";
+inline constexpr char16_t kTextTimeStamp[] = u"Метка времени";
+inline constexpr char16_t kTextAccessRights[] = u"Права доступа";
+inline constexpr char16_t kTextItemDescription[] = u"Описание переменной";
+inline constexpr char16_t kTextOperation[] = u"Операция";
+inline constexpr char16_t kTextCounter[] = u"Номер счетчика";
+inline constexpr char16_t kTextDigitalInput[] = u"Номер дискретного входа";
+inline constexpr char16_t kTextDigitalOutput[] = u"Номер дискретного выхода";
+inline constexpr char16_t kTextWeightPoint[] = u"Номер весовой точки";
+inline constexpr char16_t kTextWeightPointLevel[] = u"Нижний/верхний уровень весовой точки";
+inline constexpr char16_t kTextStateBit[] = u"Номер бита состояния";
+
+// ---- Node and item settings as the pages hold them ----
+inline constexpr char16_t kPortPrefix[] = u"COM"; // port names are "COM" and the number
+constexpr std::int64_t kMsPerSecond = 1000;       // pages show seconds, sets hold ms
+constexpr std::int32_t kAddressMin = 1;
+constexpr std::int32_t kAddressMax = 159;
+constexpr std::int32_t kSerialMin = 0;
+constexpr std::int32_t kSerialMax = 999999;
+
 // ---- AddChild's kind and the fixed value that goes with it ----
 constexpr std::int32_t kChildNode = 1;
 constexpr std::int32_t kChildItem = 2;
