@@ -63,7 +63,8 @@ step() {
 
 # Configures and builds one preset; any warning anywhere in the log (compiler or linker) fails.
 build() {
-    local preset="$1" log="$logs/build-$preset.log"
+    local preset="$1"
+    local log="$logs/build-$preset.log"
     cmake --preset "$preset" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1 || {
         tail -n 60 "$log"
         return 1
@@ -83,7 +84,9 @@ run_windows_tests() {
     xvfb-run -a ctest --preset win64 --timeout 600
 }
 
+# Also runs when the script itself stops early, so a broken run never reads as a pass.
 summary() {
+    local status="$1"
     echo
     echo "==== Summary"
     local line
@@ -91,13 +94,13 @@ summary() {
         echo "  $line"
     done
     echo "  total $((SECONDS - started)) s"
-    if [ "$failed" -ne 0 ]; then
-        echo "RESULT: FAILED"
+    if [ "$failed" -ne 0 ] || [ "$status" -ne 0 ]; then
+        echo "RESULT: FAILED (exit status $status)"
     else
         echo "RESULT: all passed"
     fi
 }
-trap summary EXIT
+trap 'summary $?' EXIT
 
 step "install missing packages" install_missing || exit 1
 
