@@ -5,6 +5,7 @@
 #include "driver/Registry.h"
 #include "driver/WaitList.h"
 #include "platform/Com.h"
+#include "protocol/Reply.h"
 
 #include <memory>
 #include <string>
@@ -14,8 +15,6 @@ namespace vemox {
 
 class TfmConfig;
 class TKibProcess;
-struct RequestView;
-struct ReplyValues;
 
 class TComPortDriver final : public IKibDriver3, public IKibReceiveData {
 public:
@@ -94,7 +93,14 @@ public:
     TCommand* PrepareHead(TComPort& port);
 
 private:
-    struct Verdict;
+    // One task's outcome: the code for the host, the item's quality and time stamp, and for a
+    // decoded read its value.
+    struct Verdict {
+        HRESULT outcome = E_FAIL;
+        std::uint16_t quality = 0; // bad
+        FILETIME stamp{};
+        ItemValue value;
+    };
     struct ReplyJudgement;
 
     // Judges the reply (null body: none came) to the port's head command and completes its
@@ -117,6 +123,15 @@ private:
     static void SetWeightParams(TDevice& device, std::uint8_t status) noexcept;
     static void SetWeightPoint(TDevice& device, std::uint8_t number, std::uint32_t lowLevel,
                                std::uint32_t highLevel);
+
+    // The request that serves a task, framed and ready to queue; false when the task needs
+    // no exchange (or gets none). Throws platform::ConversionError for unconvertible values.
+    bool BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
+                      TCommand*& command);
+    // Whether the later task of a batch is answered by the request built for the earlier one.
+    bool CanShareRequest(const TQueuedTask& earlier, const TQueuedTask& later) const noexcept;
+    // Finds the task's port and controller and queues its request; false leaves it unserved.
+    bool ServeTask(TQueuedTask& task);
 
     std::vector<TQueuedTask*> FAddTask;  // added since the last RunTasks
     TWaitList FWaitTask; // served by a queued request, awaiting its outcome

@@ -17,15 +17,6 @@
 
 namespace vemox {
 
-// One task's outcome: the code for the host, the item's quality and time stamp, and for a
-// decoded read its value.
-struct TComPortDriver::Verdict {
-    HRESULT outcome = E_FAIL;
-    std::uint16_t quality = kQualityBad;
-    FILETIME stamp{};
-    ItemValue value;
-};
-
 // What is known of the reply to one command, shared by all its tasks.
 struct TComPortDriver::ReplyJudgement {
     TComPort* port = nullptr;
