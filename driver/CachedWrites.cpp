@@ -84,8 +84,8 @@ TCommand* TComPortDriver::PrepareHead(TComPort& port) {
                 const std::uint8_t point =
                     ReadByteProperty(task->ptrItemProperties, kPropWeightPoint);
                 const std::uint8_t readCode = !HasWeightPoint(cache, point) ? kCmdReadWeightPoint
-                                              : !cache.WeightParamsKnown   ? kCmdReadNet
-                                                                           : 0;
+                                              : !cache.WeightParamsKnown    ? kCmdReadNet
+                                                                            : 0;
                 if (readCode) {
                     if (TCommand* read = QueueReadFor(port, head, *task, readCode, point)) {
                         return read;
@@ -98,8 +98,7 @@ TCommand* TComPortDriver::PrepareHead(TComPort& port) {
                 BuildWriteFrame(ReadAddressing(task->ptrNodeProperties), task->ptrItemProperties,
                                 task->ptrItemState->vDataValue, cache, DriverSettings.CalcCRC);
             auto* data = static_cast<std::uint8_t*>(
-                frame.empty() ? nullptr
-                              : AllocKibMemory(static_cast<std::int32_t>(frame.size())));
+                frame.empty() ? nullptr : AllocKibMemory(static_cast<std::int32_t>(frame.size())));
             if (!data) {
                 FailCommand(port, head, failed);
                 continue;
@@ -130,7 +129,8 @@ TCommand* TComPortDriver::QueueReadFor(TComPort& port, TCommand* write, const TQ
     if (!read) {
         return nullptr;
     }
-    read->Data = static_cast<std::uint8_t*>(AllocKibMemory(static_cast<std::int32_t>(frame.size())));
+    read->Data =
+        static_cast<std::uint8_t*>(AllocKibMemory(static_cast<std::int32_t>(frame.size())));
     if (!read->Data) {
         FreeKibMemory(read);
         return nullptr;

@@ -39,8 +39,7 @@ void WriteLog(const TComPortDriver& driver, const std::u16string& line) {
 }
 
 TDevice* DeviceOf(TComPort& port, const TCommand& command) noexcept {
-    return command.DeviceIndex < port.Devices.size() ? &port.Devices[command.DeviceIndex]
-                                                     : nullptr;
+    return command.DeviceIndex < port.Devices.size() ? &port.Devices[command.DeviceIndex] : nullptr;
 }
 
 TCommand* Head(TComPort& port) noexcept {
@@ -89,8 +88,8 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
             }
             if (answer == 0) {
                 device->State = sdSuccess;
-                WriteLog(driver, GetPortName(port.Port) + kLogTx +
-                                     GetStrData(head->Data, head->Size));
+                WriteLog(driver,
+                         GetPortName(port.Port) + kLogTx + GetStrData(head->Data, head->Size));
             } else {
                 device->State = sdFailed;
                 WriteLog(driver, GetPortName(port.Port) + kLogWriteError);

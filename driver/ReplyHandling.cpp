@@ -26,12 +26,12 @@ struct TComPortDriver::ReplyJudgement {
     const std::uint8_t* body = nullptr;
     std::int32_t length = 0;
     bool crcError = false;
-    bool replyPath = false;     // a body came, without checksum error, from a known controller
+    bool replyPath = false; // a body came, without checksum error, from a known controller
     EchoResult echo = EchoResult::TooShort;
     bool lengthOk = false;
     ReplyValues values;
-    bool notAnswering = false;  // a task found that the reply does not answer the request
-    bool lineWritten = false;   // the "not reachable" line of this call
+    bool notAnswering = false; // a task found that the reply does not answer the request
+    bool lineWritten = false;  // the "not reachable" line of this call
 };
 
 namespace {
@@ -39,8 +39,7 @@ namespace {
 constexpr std::uint8_t kMaxTryCount = 0xFF; // TryCount is one byte
 
 TDevice* DeviceOf(TComPort& port, const TCommand& command) noexcept {
-    return command.DeviceIndex < port.Devices.size() ? &port.Devices[command.DeviceIndex]
-                                                     : nullptr;
+    return command.DeviceIndex < port.Devices.size() ? &port.Devices[command.DeviceIndex] : nullptr;
 }
 
 // The request body as it was built: the frame without markers and stuffing.
@@ -295,11 +294,11 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
         std::u16string line = GetPortName(j.port->Port);
         if (task) {
             if (UsesNetworkAddress(task->ptrNodeProperties)) {
-                line += kLogAddress +
-                        platform::DecimalText(PropertyInteger(task->ptrNodeProperties, kPropAddress));
+                line += kLogAddress + platform::DecimalText(
+                                          PropertyInteger(task->ptrNodeProperties, kPropAddress));
             } else {
-                line += kLogSerial +
-                        platform::DecimalText(PropertyInteger(task->ptrNodeProperties, kPropSerial));
+                line += kLogSerial + platform::DecimalText(
+                                         PropertyInteger(task->ptrNodeProperties, kPropSerial));
             }
         } else if (device && j.request.addressSize == kSerialAddressSize) {
             line += kLogSerial + platform::DecimalText(device->Serial);
@@ -411,8 +410,8 @@ void TComPortDriver::SetWeightParams(TDevice& device, std::uint8_t status) noexc
     device.SaveData.WeightParamsKnown = true;
 }
 
-void TComPortDriver::SetWeightPoint(TDevice& device, std::uint8_t number,
-                                    std::uint32_t lowLevel, std::uint32_t highLevel) {
+void TComPortDriver::SetWeightPoint(TDevice& device, std::uint8_t number, std::uint32_t lowLevel,
+                                    std::uint32_t highLevel) {
     auto& points = device.SaveData.WeightPoint;
     auto point = std::find_if(points.begin(), points.end(),
                               [number](const TWeightPoint& p) { return p.Number == number; });

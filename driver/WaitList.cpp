@@ -46,8 +46,8 @@ void TWaitList::Remove(TQueuedTask* task) noexcept {
         return;
     }
     auto& group = found->second;
-    const auto entry = std::find_if(group.begin(), group.end(),
-                                    [task](const Entry& e) { return e.task == task; });
+    const auto entry =
+        std::find_if(group.begin(), group.end(), [task](const Entry& e) { return e.task == task; });
     if (entry == group.end()) {
         return;
     }

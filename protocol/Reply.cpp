@@ -57,8 +57,7 @@ EchoResult CheckEcho(const RequestView& request, const std::uint8_t* reply,
     if (!reply || length < echo || length <= request.addressSize || echo > request.length) {
         return EchoResult::TooShort;
     }
-    return std::equal(reply, reply + echo, request.body) ? EchoResult::Match
-                                                          : EchoResult::Mismatch;
+    return std::equal(reply, reply + echo, request.body) ? EchoResult::Match : EchoResult::Mismatch;
 }
 
 bool ParseReply(std::uint8_t code, const std::uint8_t* reply, std::int32_t length,
@@ -130,8 +129,8 @@ bool ParseOutputsWrite(const RequestView& request, std::uint16_t& mask,
     return true;
 }
 
-bool ParseWeightPointWrite(const RequestView& request, std::uint8_t& point,
-                           std::uint32_t& lowLevel, std::uint32_t& highLevel) noexcept {
+bool ParseWeightPointWrite(const RequestView& request, std::uint8_t& point, std::uint32_t& lowLevel,
+                           std::uint32_t& highLevel) noexcept {
     if (request.Code() != kCmdWriteWeightPoint ||
         request.length != Length(request.addressSize, request.withCrc, kBaseWeightPoint)) {
         return false;
@@ -178,8 +177,7 @@ bool ValueForItem(const ReplyValues& reply, std::int32_t parameter, std::uint8_t
     }
     case kCmdReadWeightPoint:
         out.kind = ItemValue::Real;
-        out.real = ScaleByDecimals(parameter == 0 ? reply.lowLevel : reply.highLevel,
-                                   weightParams);
+        out.real = ScaleByDecimals(parameter == 0 ? reply.lowLevel : reply.highLevel, weightParams);
         return true;
     case kCmdReadNet:
     case kCmdReadGross: {

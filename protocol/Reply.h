@@ -44,15 +44,15 @@ EchoResult CheckEcho(const RequestView& request, const std::uint8_t* reply,
 // the command.
 struct ReplyValues {
     std::uint8_t code = 0;
-    std::uint16_t mask = 0;      // inputs, outputs
-    std::uint8_t maskBytes = 0;  // 1 or 2
-    std::uint32_t count = 0;     // counter, raw
-    std::uint8_t point = 0;      // weight point number
-    std::uint32_t lowLevel = 0;  // weight point levels, raw
+    std::uint16_t mask = 0;     // inputs, outputs
+    std::uint8_t maskBytes = 0; // 1 or 2
+    std::uint32_t count = 0;    // counter, raw
+    std::uint8_t point = 0;     // weight point number
+    std::uint32_t lowLevel = 0; // weight point levels, raw
     std::uint32_t highLevel = 0;
-    std::uint32_t weight = 0;    // net or gross, raw
-    std::uint8_t status = 0;     // the weight's status byte
-    std::uint8_t state = 0;      // state byte
+    std::uint32_t weight = 0; // net or gross, raw
+    std::uint8_t status = 0;  // the weight's status byte
+    std::uint8_t state = 0;   // state byte
 };
 
 // Checks that the reply has exactly the length its command requires and reads its values.
@@ -63,8 +63,8 @@ bool ParseReply(std::uint8_t code, const std::uint8_t* reply, std::int32_t lengt
 // The state a write put into the controller, read back from the request that was sent.
 bool ParseOutputsWrite(const RequestView& request, std::uint16_t& mask,
                        std::uint8_t& maskBytes) noexcept;
-bool ParseWeightPointWrite(const RequestView& request, std::uint8_t& point,
-                           std::uint32_t& lowLevel, std::uint32_t& highLevel) noexcept;
+bool ParseWeightPointWrite(const RequestView& request, std::uint8_t& point, std::uint32_t& lowLevel,
+                           std::uint32_t& highLevel) noexcept;
 
 // An item's value from a valid reply. `parameter` is the item's own choice within the shared
 // reply: counter number, bit number or level selector (0 lower, else upper).
