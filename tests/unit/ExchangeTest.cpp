@@ -1,13 +1,6 @@
 // Whole exchanges through the driver's public interfaces: tasks in, frames out through the
 // host's port service, replies in, item states and completions out. The clock is the test's.
-#include "driver/Constants.h"
-#include "driver/Globals.h"
-#include "driver/Main.h"
-#include "fakes/FakeClock.h"
-#include "fakes/HostFakes.h"
-#include "fakes/HostTasks.h"
-#include "platform/Com.h"
-#include "protocol/Codec.h"
+#include "ExchangeFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,72 +13,10 @@
 namespace vemox {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace testing;
 using platform::Variant;
-using testing::FakeClock;
-using testing::FakeComPort;
-using testing::FakeServer;
-using testing::HostTask;
-using testing::Item;
-using testing::NetworkNode;
-using testing::PortCall;
-using testing::Unsettled;
 
-constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005u);
-
-// A framed body with its checksum appended.
-Bytes Framed(Bytes body) {
-    body.push_back(CalcCRC(body.data(), static_cast<std::int32_t>(body.size()), 1));
-    return WrapFrame(body.data(), static_cast<std::int32_t>(body.size()));
-}
-
-class Exchange : public ::testing::Test {
-protected:
-    Exchange() : clock_(platform::CivilTime{2026, 3, 2, 10, 0, 0, 0}) {
-        GetKibDriver2(&driver_);
-        KibShortString name, descript, help;
-        driver_->Initial(&server_, &com_, &name, &descript, &help, &receive_);
-    }
-    ~Exchange() override {
-        driver_->PurgeActions();
-        driver_->Deinitial();
-        DriverSettings = TDriverSettings{};
-    }
-
-    HostTask& Task(TTask kind, std::uint32_t id, PropertySet& node, PropertySet& item) {
-        tasks_.push_back(std::make_unique<HostTask>());
-        driver_->AddTask(tasks_.back()->Def(kind, id, node, item));
-        return *tasks_.back();
-    }
-    void Reply(const Bytes& bytes, TComPortNum port = 0) {
-        receive_->OnReceiveData(port, bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    }
-    std::size_t Writes() const { return com_.Writes().size(); }
-    // Calls of one kind on the port service, in order.
-    std::vector<PortCall::Kind> Kinds() const {
-        std::vector<PortCall::Kind> kinds;
-        for (const auto& c : com_.calls) {
-            kinds.push_back(c.kind);
-        }
-        return kinds;
-    }
-    // Runs cycles, the clock moving `stepMs` before each, until the task is completed.
-    void RunUntilDone(const HostTask& task, std::int64_t stepMs, int maxCycles = 2000) {
-        for (int i = 0; i < maxCycles && task.item.completions.empty(); ++i) {
-            clock_.Advance(stepMs);
-            driver_->Execute();
-        }
-    }
-
-    FakeClock clock_;
-    FakeServer server_;
-    FakeComPort com_;
-    IKibDriver3* driver_ = nullptr;
-    IKibReceiveData* receive_ = nullptr;
-    std::vector<std::unique_ptr<HostTask>> tasks_;
-};
-
-TEST_F(Exchange, OneAsynchronousReadEndToEnd) {
+TEST_F(OnLine, OneAsynchronousReadEndToEnd) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet item = Item(u"Вес Нетто");
     HostTask& task = Task(tAsyncRead, 77, node, item);
@@ -125,7 +56,7 @@ TEST_F(Exchange, OneAsynchronousReadEndToEnd) {
     EXPECT_EQ(Unsettled(task.item, {77}), "");
 }
 
-TEST_F(Exchange, UnansweredReadIsWrittenThreeTimesThenFailsAsNotAnswering) {
+TEST_F(OnLine, UnansweredReadIsWrittenThreeTimesThenFailsAsNotAnswering) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet item = Item(u"Вес Нетто");
     HostTask& task = Task(tAsyncRead, 5, node, item);
@@ -165,7 +96,7 @@ TEST_F(Exchange, UnansweredReadIsWrittenThreeTimesThenFailsAsNotAnswering) {
     EXPECT_EQ(Unsettled(task.item, {5}), "");
 }
 
-TEST_F(Exchange, SilentControllerIsWrittenOnlyOncePerTimeNextSend) {
+TEST_F(OnLine, SilentControllerIsWrittenOnlyOncePerTimeNextSend) {
     DriverSettings.CountTry = 1;
     PropertySet node = NetworkNode(2, 7);
     PropertySet item = Item(u"Состояние", kPropStateBit, 0);
@@ -203,7 +134,7 @@ TEST_F(Exchange, SilentControllerIsWrittenOnlyOncePerTimeNextSend) {
               "");
 }
 
-TEST_F(Exchange, RepeatsStopAt255WritesWhateverCountTrySays) {
+TEST_F(OnLine, RepeatsStopAt255WritesWhateverCountTrySays) {
     DriverSettings.CountTry = 1000;
     DriverSettings.WaitTimeout = 10;
     PropertySet node = NetworkNode(0, 5);
@@ -217,7 +148,7 @@ TEST_F(Exchange, RepeatsStopAt255WritesWhateverCountTrySays) {
     EXPECT_EQ(Unsettled(task.item, {9}), "");
 }
 
-TEST_F(Exchange, RefusedWriteIsLoggedAndRunsIntoTheTimeOut) {
+TEST_F(OnLine, RefusedWriteIsLoggedAndRunsIntoTheTimeOut) {
     DriverSettings.CountTry = 1;
     com_.writeAnswer = 1;
     PropertySet node = NetworkNode(3, 5);
@@ -235,7 +166,7 @@ TEST_F(Exchange, RefusedWriteIsLoggedAndRunsIntoTheTimeOut) {
     EXPECT_EQ(task.state.wQuality, 0x0218);
 }
 
-TEST_F(Exchange, NothingHappensWithoutPortsAndServiceReachesIdlePorts) {
+TEST_F(OnLine, NothingHappensWithoutPortsAndServiceReachesIdlePorts) {
     driver_->Execute();
     EXPECT_TRUE(com_.calls.empty());
     EXPECT_TRUE(server_.log.empty());
@@ -256,7 +187,7 @@ TEST_F(Exchange, NothingHappensWithoutPortsAndServiceReachesIdlePorts) {
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), PortCall::Service), 3);
 }
 
-TEST_F(Exchange, BytesWithoutAnActiveRequestAreOnlyLogged) {
+TEST_F(OnLine, BytesWithoutAnActiveRequestAreOnlyLogged) {
     Reply({0xFF, 0x05, 0xC2, 0xFF, 0xFF}, 4);
     ASSERT_EQ(server_.log.size(), 2u);
     EXPECT_EQ(server_.log[0], "COM5 Rx: FF 05 C2 FF FF ");
@@ -277,7 +208,7 @@ TEST_F(Exchange, BytesWithoutAnActiveRequestAreOnlyLogged) {
     EXPECT_EQ(server_.log.size(), lines);
 }
 
-TEST_F(Exchange, NegativeSizeIsACallWithoutData) {
+TEST_F(OnLine, NegativeSizeIsACallWithoutData) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet item = Item(u"Вес Нетто");
     HostTask& task = Task(tAsyncRead, 1, node, item);
@@ -292,7 +223,7 @@ TEST_F(Exchange, NegativeSizeIsACallWithoutData) {
     EXPECT_TRUE(task.item.completions.empty());
 }
 
-TEST_F(Exchange, PurgeActionsGivesBackCapturedPortsAndCompletesNothing) {
+TEST_F(OnLine, PurgeActionsGivesBackCapturedPortsAndCompletesNothing) {
     PropertySet node0 = NetworkNode(0, 5);
     PropertySet node1 = NetworkNode(1, 5);
     PropertySet item = Item(u"Вес Нетто");
@@ -314,7 +245,7 @@ TEST_F(Exchange, PurgeActionsGivesBackCapturedPortsAndCompletesNothing) {
     EXPECT_EQ(Unsettled(active.item, {1}, true), "");
 }
 
-TEST_F(Exchange, OutcomeOfEachKindOfBadReply) {
+TEST_F(OnLine, OutcomeOfEachKindOfBadReply) {
     struct Case {
         const char* what;
         Bytes reply;
@@ -354,7 +285,7 @@ TEST_F(Exchange, OutcomeOfEachKindOfBadReply) {
     }
 }
 
-TEST_F(Exchange, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
+TEST_F(OnLine, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet item = Item(u"Вес Нетто");
     HostTask& task = Task(tAsyncRead, 1, node, item);
@@ -376,7 +307,7 @@ TEST_F(Exchange, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
     EXPECT_EQ(task.item.completions[0].result, S_OK);
 }
 
-TEST_F(Exchange, TasksSharingARequestEachTakeTheirOwnPart) {
+TEST_F(OnLine, TasksSharingARequestEachTakeTheirOwnPart) {
     PropertySet node = NetworkNode(0, 39);
     PropertySet bit0 = Item(u"Дискретные входы", kPropDigitalInput, 0);
     PropertySet bit7 = Item(u"Дискретные входы", kPropDigitalInput, 7);
@@ -401,7 +332,7 @@ TEST_F(Exchange, TasksSharingARequestEachTakeTheirOwnPart) {
     EXPECT_EQ(Unsettled(a.item, {1}) + Unsettled(b.item, {2}) + Unsettled(c.item, {3}), "");
 }
 
-TEST_F(Exchange, WrongEchoFailsEveryTaskOfTheRequestAndIsLoggedOnce) {
+TEST_F(OnLine, WrongEchoFailsEveryTaskOfTheRequestAndIsLoggedOnce) {
     DriverSettings.CountTry = 1;
     PropertySet node = NetworkNode(0, 5);
     PropertySet bit0 = Item(u"Состояние", kPropStateBit, 0);
@@ -425,7 +356,7 @@ TEST_F(Exchange, WrongEchoFailsEveryTaskOfTheRequestAndIsLoggedOnce) {
     EXPECT_EQ(server_.log.back(), "COM1 Адрес 5: устройство не доступно");
 }
 
-TEST_F(Exchange, SerialAddressedControllerIsNamedBySerialInTheLog) {
+TEST_F(OnLine, SerialAddressedControllerIsNamedBySerialInTheLog) {
     DriverSettings.CountTry = 1;
     PropertySet node = testing::SerialNode(0, 999999);
     PropertySet item = Item(u"Вес Брутто");
@@ -445,7 +376,7 @@ TEST_F(Exchange, SerialAddressedControllerIsNamedBySerialInTheLog) {
     EXPECT_EQ(server_.log.back(), "COM1 Серийный номер 999999: устройство не доступно");
 }
 
-TEST_F(Exchange, HostThatThrowsInACompletionDoesNotStopTheOthers) {
+TEST_F(OnLine, HostThatThrowsInACompletionDoesNotStopTheOthers) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet bit0 = Item(u"Состояние", kPropStateBit, 0);
     PropertySet bit1 = Item(u"Состояние", kPropStateBit, 1);
