@@ -92,6 +92,10 @@ std::string ValueText(const VARIANT& value) {
     if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
         return "-";
     }
+    // A negated zero weight is still zero to the operator.
+    if (value.vt == VT_R8 && value.dblVal == 0.0) {
+        return "0";
+    }
     try {
         return platform::Utf16ToUtf8(platform::VariantToText(value));
     } catch (const platform::ConversionError&) {

@@ -27,6 +27,7 @@ constexpr std::int64_t kRedrawMs = 500;
 constexpr std::size_t kLogLinesShown = 8;
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 159;
+constexpr std::int64_t kScanExecuteMs = 2;
 
 struct Options {
     std::string configPath;
@@ -256,6 +257,8 @@ HostConfig ScanConfig(const Options& options, const std::string& portName, std::
                              {kKeyCountTry, u"1"},
                              {kKeyTimeNextSend, u"60000"},
                              {kKeyCalcCRC, crc}};
+    // A short poll period, so the measured reply times are not rounded up to the period.
+    config.timing.executePeriodMs = kScanExecuteMs;
     config.nodes.clear();
     config.items.clear();
     for (int address = kScanFirstAddress; address <= kScanLastAddress; ++address) {
