@@ -9,11 +9,13 @@ namespace vemox::host {
 HostItem::HostItem(std::string name) : name_(std::move(name)) {
     platform::VariantInitialize(state_.vDataValue);
     platform::VariantInitialize(writeState_.vDataValue);
+    platform::VariantInitialize(shown_.vDataValue);
 }
 
 HostItem::~HostItem() {
     platform::VariantRelease(state_.vDataValue);
     platform::VariantRelease(writeState_.vDataValue);
+    platform::VariantRelease(shown_.vDataValue);
 }
 
 HRESULT HostItem::QueryInterface(REFIID riid, void** object) {
@@ -57,6 +59,10 @@ void HostItem::Complete(std::uint32_t transactId, HRESULT result) {
 }
 
 void HostItem::ReadComplete(std::uint32_t transactId, HRESULT result) {
+    shown_.hClient = state_.hClient;
+    shown_.ftTimeStamp = state_.ftTimeStamp;
+    shown_.wQuality = state_.wQuality;
+    platform::VariantCopyFrom(shown_.vDataValue, state_.vDataValue);
     Complete(transactId, result);
 }
 

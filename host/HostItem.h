@@ -48,6 +48,9 @@ public:
     // What reads fill: the value, quality and time stamp the host shows.
     OPCITEMSTATE& State() noexcept { return state_; }
     const OPCITEMSTATE& State() const noexcept { return state_; }
+    // The state as the last read left it. The driver marks a read's state bad while the
+    // read is under way; the operator sees the last finished read instead.
+    const OPCITEMSTATE& Shown() const noexcept { return shown_; }
     // What a write carries: the value to write in, the write's quality and time out, so
     // a write never passes for a value read from the controller.
     OPCITEMSTATE& WriteState() noexcept { return writeState_; }
@@ -70,6 +73,7 @@ private:
     long refs_ = 0;
     OPCITEMSTATE state_{};
     OPCITEMSTATE writeState_{};
+    OPCITEMSTATE shown_{};
     HRESULT syncResult_ = S_OK;
     std::uint32_t nextTransact_ = 1;
     std::uint32_t outstanding_ = 0; // transaction awaited, 0 when none

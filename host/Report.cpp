@@ -117,7 +117,7 @@ std::string TimeStampText(const FILETIME& time) {
 
 bool IsGood(const SessionItem& item) {
     return item.host.EverCompleted() && item.host.LastResult() == S_OK &&
-           item.host.State().wQuality == kQualityGood;
+           item.host.Shown().wQuality == kQualityGood;
 }
 
 std::string TableText(const std::deque<SessionItem>& items) {
@@ -127,11 +127,11 @@ std::string TableText(const std::deque<SessionItem>& items) {
     for (const SessionItem& item : items) {
         const ExchangeCounts& c = item.host.Counts();
         const std::string quality =
-            item.host.EverCompleted() ? QualityWords(item.host.State().wQuality) : "waiting";
+            item.host.EverCompleted() ? QualityWords(item.host.Shown().wQuality) : "waiting";
         out << Pad(item.config.FullName(), 24)
             << Pad(platform::Utf16ToUtf8(item.config.operation->caption), 26)
-            << Pad(ValueText(item.host.State().vDataValue), 12) << Pad(quality, 24)
-            << Pad(TimeStampText(item.host.State().ftTimeStamp), 26)
+            << Pad(ValueText(item.host.Shown().vDataValue), 12) << Pad(quality, 24)
+            << Pad(TimeStampText(item.host.Shown().ftTimeStamp), 26)
             << Pad(std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed), 11)
             << c.answered << "/" << c.unanswered << "/" << c.repeats << "\n";
     }
@@ -141,9 +141,9 @@ std::string TableText(const std::deque<SessionItem>& items) {
 std::string PlainLine(const SessionItem& item) {
     const ExchangeCounts& c = item.host.Counts();
     std::ostringstream out;
-    out << TimeStampText(item.host.State().ftTimeStamp) << " " << item.config.FullName() << " = "
-        << ValueText(item.host.State().vDataValue) << " ["
-        << QualityWords(item.host.State().wQuality) << "] " << OutcomeText(item.host.LastResult())
+    out << TimeStampText(item.host.Shown().ftTimeStamp) << " " << item.config.FullName() << " = "
+        << ValueText(item.host.Shown().vDataValue) << " ["
+        << QualityWords(item.host.Shown().wQuality) << "] " << OutcomeText(item.host.LastResult())
         << "; replies " << c.answered << ", none " << c.unanswered << ", repeats " << c.repeats;
     return out.str();
 }
@@ -151,7 +151,7 @@ std::string PlainLine(const SessionItem& item) {
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
     nlohmann::json list = nlohmann::json::array();
     for (const SessionItem& item : items) {
-        const OPCITEMSTATE& state = item.host.State();
+        const OPCITEMSTATE& state = item.host.Shown();
         const ExchangeCounts& c = item.host.Counts();
         nlohmann::json entry = {
             {"name", item.config.FullName()},
