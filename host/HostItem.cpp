@@ -71,14 +71,16 @@ void HostItem::WriteComplete(std::uint32_t transactId, HRESULT result) {
 }
 
 // Reported once per completed task; per item every report counts, whether or not the
-// task was the first of a shared exchange.
+// task was the first of a shared exchange. The driver counts the repeats of an answered
+// exchange, but all the writes of an unanswered one; the host shows repeats in both cases.
 void HostItem::ReportExchange(std::uint32_t answered, std::uint32_t retries, std::uint8_t) {
     if (answered) {
         ++counts_.answered;
+        counts_.repeats += retries;
     } else {
         ++counts_.unanswered;
+        counts_.repeats += retries > 0 ? retries - 1 : 0;
     }
-    counts_.repeats += retries;
 }
 
 } // namespace vemox::host
