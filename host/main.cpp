@@ -116,9 +116,6 @@ std::int64_t ReadDeadline(const DriverSession& session, const HostClock& clock) 
     // Requests to one port go out one after another; every item may need the whole
     // watchdog time of its request.
     std::map<int, std::int64_t> perPort;
-    for (const NodeConfig& node : session.Config().nodes) {
-        perPort[node.portNumber];
-    }
     std::int64_t longest = 0;
     for (const ItemConfig& item : session.Config().items) {
         const int port = session.Config().FindNode(item.node)->portNumber;
