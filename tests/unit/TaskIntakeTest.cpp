@@ -6,6 +6,7 @@
 #include "fakes/HostTasks.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
+#include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
 
@@ -530,6 +531,29 @@ TEST_F(TaskIntake, LaterBatchesQueueBehindAndWaitInReverseOrder) {
     Run();
     EXPECT_EQ(Ports[0].Commands.size(), 3u) << "nothing joins an earlier batch's request";
     EXPECT_NE(driver().WaitingTasks()[2]->Command, driver().WaitingTasks()[1]->Command);
+}
+
+TEST_F(TaskIntake, MemoryRunningOutIsAnsweredNotHidden) {
+    int boxes = 0;
+    const auto previous = platform::SetMessageBoxHook(
+        [&](std::u16string_view, std::u16string_view, std::uint32_t) { ++boxes; });
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet net = Item(u"Вес Нетто");
+    HostTask refused;
+    platform::FailTaskMemAllocations(1);
+    EXPECT_EQ(driver().AddTask(refused.Def(tAsyncRead, 1, node, net)), E_OUTOFMEMORY);
+    EXPECT_TRUE(driver().AddedTasks().empty());
+    EXPECT_EQ(refused.item.refs(), 0);
+    EXPECT_EQ(boxes, 1);
+
+    // No room for the request: the task is answered as failed and nothing is queued.
+    HostTask& unserved = Add(tSyncRead, node, net);
+    platform::FailTaskMemAllocations(1);
+    Run();
+    EXPECT_EQ(boxes, 2);
+    EXPECT_TRUE(QueuedFrames(0).empty());
+    ExpectFailedAtOnce(unserved);
+    platform::SetMessageBoxHook(previous);
 }
 
 // Grouping must give exactly the pairs the sharing rule gives, whatever the batch looks like.
