@@ -101,6 +101,8 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
         const std::size_t count = FAddTask.size();
         // Room for every served task up front, so that no task is lost halfway through.
         FWaitTask.reserve(FWaitTask.size() + count);
+        // Which tasks got a request, so the dispatch pass need not revisit every record.
+        std::vector<bool> served(count, false);
         // The first served task of each share key in this batch: a later task with the same
         // key joins its request, found in one lookup instead of a scan of the batch.
         std::unordered_map<ShareKey, TQueuedTask*, ShareKeyHash> servedBy;
@@ -115,10 +117,12 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
                 const auto earlier = servedBy.find(key);
                 if (earlier != servedBy.end() && CanShareRequest(*earlier->second, *task)) {
                     task->Command = earlier->second->Command;
+                    served[i] = true;
                     continue;
                 }
             }
-            if (ServeTask(*task) && shareable) {
+            served[i] = ServeTask(*task);
+            if (served[i] && shareable) {
                 try {
                     servedBy.emplace(key, task);
                 } catch (...) {
@@ -132,7 +136,7 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
             if (!task) {
                 continue;
             }
-            if (task->Command) {
+            if (served[i]) {
                 FWaitTask.push_back(task);
                 FAddTask[i] = nullptr;
             } else {
