@@ -147,8 +147,6 @@ HRESULT VX_STDCALL TComPortDriver::AddTask(TTaskDef taskDef) {
     }
 }
 
-HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) { return S_OK; }
-
 bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
                                            const KibShortString& value) {
     try {

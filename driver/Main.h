@@ -84,6 +84,15 @@ public:
     void ClearLists(bool clearAdded, bool clearWaitingAndRegistry) noexcept;
 
 private:
+    // The request that serves a task, framed and ready to queue; false when the task needs
+    // no exchange (or gets none). Throws platform::ConversionError for unconvertible values.
+    bool BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
+                      TCommand*& command);
+    // Whether the later task of a batch is answered by the request built for the earlier one.
+    bool CanShareRequest(const TQueuedTask& earlier, const TQueuedTask& later) const noexcept;
+    // Finds the task's port and controller and queues its request; false leaves it unserved.
+    bool ServeTask(TQueuedTask& task);
+
     std::vector<TQueuedTask*> FAddTask;  // added since the last RunTasks
     std::vector<TQueuedTask*> FWaitTask; // served by a queued request, awaiting its outcome
     platform::ComRef<IKibOPCServer2> KibServer;

@@ -74,4 +74,11 @@ extern std::vector<TComPort> Ports;
 // Frees a command and its frame.
 void FreeCommand(TCommand* command) noexcept;
 
+// The record of a port number, appended to Ports when the port is new.
+TComPort& FindOrAddPort(TComPortNum port);
+
+// Index of the controller (address, serial) on the port, appended when it is new. Throws
+// std::length_error when the port already knows as many controllers as an index can name.
+std::uint16_t FindOrAddDevice(TComPort& port, std::uint16_t address, std::uint32_t serial);
+
 } // namespace vemox

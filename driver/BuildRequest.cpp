@@ -1,0 +1,78 @@
+// The driver's side of request building: the task's properties and the controller's cache
+// go in, a queued-ready command comes out.
+#include "driver/Constants.h"
+#include "driver/Globals.h"
+#include "driver/Main.h"
+#include "platform/Clock.h"
+#include "platform/Com.h"
+#include "protocol/Request.h"
+#include "protocol/Sharing.h"
+
+#include <cstring>
+#include <vector>
+
+namespace vemox {
+
+namespace {
+
+// Dosing control cannot be read from the controller; the item shows 0, good, now.
+void AnswerDosingRead(OPCITEMSTATE* state) {
+    if (!state) {
+        return;
+    }
+    state->ftTimeStamp = platform::UtcNow();
+    state->wQuality = kQualityGood;
+    platform::VariantRelease(state->vDataValue);
+    state->vDataValue.vt = VT_I4;
+    state->vDataValue.lVal = 0;
+}
+
+} // namespace
+
+bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
+                                  TCommand*& command) {
+    command = nullptr;
+    const Addressing addressing = ReadAddressing(task.ptrNodeProperties);
+    const Operation operation = OperationOf(ReadOperationText(task.ptrItemProperties));
+    RequestBody body;
+    if (IsReadTask(task.Task)) {
+        if (operation == Operation::DosingControl) {
+            AnswerDosingRead(task.ptrItemState);
+            return false;
+        }
+        if (!ReadRequest(operation, task.ptrItemProperties, body)) {
+            return false;
+        }
+    } else if (IsWriteTask(task.Task) && task.ptrItemState) {
+        if (!WriteRequest(operation, task.ptrItemProperties, task.ptrItemState->vDataValue,
+                          port.Devices.at(deviceIndex).SaveData, body)) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    const std::vector<std::uint8_t> frame = FrameRequest(addressing, body, DriverSettings.CalcCRC);
+    const auto size = static_cast<std::int32_t>(frame.size());
+    auto* built = AllocKibRecord<TCommand>();
+    if (!built) {
+        return false;
+    }
+    built->Data = static_cast<std::uint8_t*>(AllocKibMemory(size));
+    if (!built->Data) {
+        FreeKibMemory(built);
+        return false;
+    }
+    std::memcpy(built->Data, frame.data(), frame.size());
+    built->Size = size;
+    command = built;
+    return true;
+}
+
+bool TComPortDriver::CanShareRequest(const TQueuedTask& earlier,
+                                     const TQueuedTask& later) const noexcept {
+    ShareKey first;
+    ShareKey second;
+    return ReadShareKey(earlier, first) && ReadShareKey(later, second) && first == second;
+}
+
+} // namespace vemox

@@ -1,0 +1,154 @@
+// RunTasks: a committed batch of host tasks becomes requests queued per port and controller;
+// tasks that no request serves are answered at once.
+#include "driver/Constants.h"
+#include "driver/Globals.h"
+#include "driver/Main.h"
+#include "platform/Clock.h"
+#include "platform/Com.h"
+#include "platform/VariantConvert.h"
+#include "protocol/Sharing.h"
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace vemox {
+
+namespace {
+
+struct CommandDeleter {
+    void operator()(TCommand* command) const noexcept { FreeCommand(command); }
+};
+using CommandHolder = std::unique_ptr<TCommand, CommandDeleter>;
+
+// Completion of a task that no request serves: good only when the item state was already
+// answered (dosing control); the host's exceptions stay out of the driver.
+void CompleteAtOnce(TQueuedTask& task) noexcept {
+    try {
+        HRESULT result = E_FAIL;
+        if (task.ptrItemState) {
+            task.ptrItemState->ftTimeStamp = platform::UtcNow();
+            if (task.ptrItemState->wQuality == kQualityGood) {
+                result = S_OK;
+            }
+        }
+        if (task.Task == tAsyncRead) {
+            if (task.Item) {
+                task.Item->ReadComplete(task.TransactID, result);
+            }
+        } else if (task.Task == tAsyncWrite) {
+            if (task.Item) {
+                task.Item->WriteComplete(task.TransactID, result);
+            }
+        } else if (task.ptrResult) {
+            *task.ptrResult = result;
+        }
+    } catch (...) {
+        // The task is freed all the same.
+    }
+}
+
+} // namespace
+
+bool TComPortDriver::ServeTask(TQueuedTask& task) {
+    try {
+        if (task.ptrItemState) {
+            task.ptrItemState->wQuality = kQualityBad;
+        }
+        std::int32_t portNumber = 0;
+        if (!ReadPortNumber(task.ptrNodeProperties, portNumber)) {
+            return false;
+        }
+        std::int32_t address = 0;
+        std::int64_t serial = 0;
+        platform::Variant value;
+        if (GetProperty(kPropAddress, task.ptrNodeProperties, value.get())) {
+            address = platform::VariantToInt32(value.get());
+        }
+        if (GetProperty(kPropSerial, task.ptrNodeProperties, value.get())) {
+            serial = platform::VariantToInt64(value.get());
+        }
+        TComPort& port = FindOrAddPort(static_cast<TComPortNum>(portNumber));
+        // Out-of-range keys are cut to the record's widths, so they still find their record.
+        const std::uint16_t device = FindOrAddDevice(port, static_cast<std::uint16_t>(address),
+                                                     static_cast<std::uint32_t>(serial));
+        TCommand* built = nullptr;
+        if (!BuildRequest(task, port, device, built)) {
+            return false;
+        }
+        CommandHolder command(built);
+        command->State = csWaiting;
+        command->SendTime = 0;
+        command->TryCount = 0;
+        command->DeviceIndex = device;
+        port.Commands.push_back(command.get());
+        task.Command = command.release();
+        return true;
+    } catch (...) {
+        // A value that does not convert fails this task alone; the batch goes on.
+        if (task.ptrItemState) {
+            task.ptrItemState->wQuality = kQualityBad;
+        }
+        return false;
+    }
+}
+
+HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
+    try {
+        if (FAddTask.empty()) {
+            return S_OK;
+        }
+        const std::size_t count = FAddTask.size();
+        // Room for every served task up front, so that no task is lost halfway through.
+        FWaitTask.reserve(FWaitTask.size() + count);
+        // Which tasks got a request, so the dispatch pass need not revisit every record.
+        std::vector<bool> served(count, false);
+        // The first served task of each share key in this batch: a later task with the same
+        // key joins its request, found in one lookup instead of a scan of the batch.
+        std::unordered_map<ShareKey, TQueuedTask*, ShareKeyHash> servedBy;
+        ShareKey key;
+        for (std::size_t i = 0; i < count; ++i) {
+            TQueuedTask* task = FAddTask[i];
+            if (!task || task->Command) {
+                continue;
+            }
+            const bool shareable = ReadShareKey(*task, key);
+            if (shareable) {
+                const auto earlier = servedBy.find(key);
+                if (earlier != servedBy.end() && CanShareRequest(*earlier->second, *task)) {
+                    task->Command = earlier->second->Command;
+                    served[i] = true;
+                    continue;
+                }
+            }
+            served[i] = ServeTask(*task);
+            if (served[i] && shareable) {
+                try {
+                    servedBy.emplace(key, task);
+                } catch (...) {
+                    // Out of memory: later tasks of this key get requests of their own.
+                }
+            }
+        }
+
+        for (std::size_t i = count; i-- > 0;) {
+            TQueuedTask* task = FAddTask[i];
+            if (!task) {
+                continue;
+            }
+            if (served[i]) {
+                FWaitTask.push_back(task);
+                FAddTask[i] = nullptr;
+            } else {
+                CompleteAtOnce(*task);
+            }
+        }
+        ClearLists(true, false);
+        return S_OK;
+    } catch (...) {
+        // Only the reservation above can fail, before any task was touched.
+        return E_OUTOFMEMORY;
+    }
+}
+
+} // namespace vemox

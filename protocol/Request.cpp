@@ -1,0 +1,224 @@
+#include "protocol/Request.h"
+
+#include "driver/Constants.h"
+#include "driver/Globals.h"
+#include "platform/Com.h"
+#include "platform/VariantConvert.h"
+#include "protocol/Codec.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace vemox {
+
+namespace {
+
+constexpr std::uint8_t kHighestOutputBit = 15;
+constexpr int kDecimalsMask = 0x07;
+constexpr int kLevelDigitsBytes = 3;
+
+} // namespace
+
+Addressing ReadAddressing(PItemProperties nodeProperties) {
+    Addressing out;
+    out.network = UsesNetworkAddress(nodeProperties);
+    platform::Variant value;
+    if (out.network) {
+        if (GetProperty(kPropAddress, nodeProperties, value.get())) {
+            out.address = static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
+        }
+    } else if (GetProperty(kPropSerial, nodeProperties, value.get())) {
+        out.serial = static_cast<std::uint32_t>(platform::VariantToInt64(value.get()));
+    }
+    return out;
+}
+
+int FillHeader(const Addressing& addressing, std::uint8_t* body) noexcept {
+    if (addressing.network) {
+        body[0] = addressing.address;
+        return 0;
+    }
+    body[0] = 0x00;
+    body[1] = static_cast<std::uint8_t>(addressing.serial >> 16);
+    body[2] = static_cast<std::uint8_t>(addressing.serial >> 8);
+    body[3] = static_cast<std::uint8_t>(addressing.serial);
+    return 3;
+}
+
+// The initial read of an item is a synchronous read by another name.
+bool IsReadTask(TTask kind) noexcept {
+    return kind == tSyncRead || kind == tAsyncRead || kind == tInit;
+}
+
+bool IsWriteTask(TTask kind) noexcept {
+    return kind == tSyncWrite || kind == tAsyncWrite;
+}
+
+std::u16string ReadOperationText(PItemProperties itemProperties) {
+    platform::Variant value;
+    if (!GetProperty(kPropOperation, itemProperties, value.get())) {
+        return {};
+    }
+    return platform::VariantToText(value.get());
+}
+
+std::uint8_t ReadByteProperty(PItemProperties itemProperties, std::int32_t id) {
+    platform::Variant value;
+    if (!GetProperty(id, itemProperties, value.get())) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
+}
+
+std::vector<std::uint8_t> FrameRequest(const Addressing& addressing, const RequestBody& body,
+                                       bool withCrc) {
+    const std::uint8_t length =
+        LengthQuery(addressing.network, withCrc, static_cast<std::uint8_t>(1 + body.count));
+    std::uint8_t raw[16] = {};
+    int at = FillHeader(addressing, raw) + 1;
+    raw[at++] = body.command;
+    for (std::uint8_t i = 0; i < body.count; ++i) {
+        raw[at++] = body.data[i];
+    }
+    if (withCrc) {
+        raw[length - 1] = CalcCRC(raw, length - 1, 1);
+    }
+    return WrapFrame(raw, length);
+}
+
+bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body) {
+    body = RequestBody{};
+    switch (operation) {
+    case Operation::Counter:
+        body.command = kCmdReadCounter;
+        body.data[body.count++] = ReadByteProperty(itemProperties, kPropCounter);
+        return true;
+    case Operation::DigitalInputs:
+        body.command = kCmdReadInputs;
+        return true;
+    case Operation::DigitalOutputs:
+        body.command = kCmdReadOutputs;
+        return true;
+    case Operation::WeightPoints:
+        body.command = kCmdReadWeightPoint;
+        body.data[body.count++] = ReadByteProperty(itemProperties, kPropWeightPoint);
+        return true;
+    case Operation::NetWeight:
+        body.command = kCmdReadNet;
+        return true;
+    case Operation::GrossWeight:
+        body.command = kCmdReadGross;
+        return true;
+    case Operation::State:
+        body.command = kCmdReadState;
+        return true;
+    case Operation::DosingControl:
+    case Operation::None:
+        break;
+    }
+    return false;
+}
+
+std::uint8_t GetWeightParams(const TSaveData& cache) noexcept {
+    return cache.WeightParams;
+}
+
+std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool upper) noexcept {
+    for (const TWeightPoint& point : cache.WeightPoint) {
+        if (point.Number == number) {
+            return upper ? point.HighLevel : point.LowLevel;
+        }
+    }
+    return 0;
+}
+
+std::uint32_t ScaleLevel(double value, int decimals) {
+    if (!std::isfinite(value)) {
+        throw platform::ConversionError("level is not a finite number");
+    }
+    // Fifteen significant digits give back the decimal the operator typed for any double.
+    char text[40];
+    std::snprintf(text, sizeof text, "%.14e", value);
+    const bool negative = text[0] == '-';
+    const char* mantissa = text + (negative ? 1 : 0);
+    const char* exponentText = std::strchr(mantissa, 'e');
+    const long exponent = std::strtol(exponentText + 1, nullptr, 10);
+    // Digits of the scaled value that lie before its decimal point.
+    const long whole = exponent + decimals + 1;
+    std::uint64_t result = 0;
+    long taken = 0;
+    for (const char* p = mantissa; p != exponentText && taken < whole; ++p) {
+        if (*p < '0' || *p > '9') {
+            continue; // the decimal point, whatever the locale makes of it
+        }
+        result = result * 10u + static_cast<std::uint64_t>(*p - '0');
+        ++taken;
+    }
+    for (; taken < whole; ++taken) {
+        result *= 10u;
+    }
+    if (negative) {
+        result = ~result + 1u;
+    }
+    return static_cast<std::uint32_t>(result);
+}
+
+bool WriteRequest(Operation operation, PItemProperties itemProperties, const VARIANT& value,
+                  const TSaveData& cache, RequestBody& body) {
+    body = RequestBody{};
+    switch (operation) {
+    case Operation::DigitalOutputs: {
+        std::uint8_t bit = ReadByteProperty(itemProperties, kPropDigitalOutput);
+        if (bit > kHighestOutputBit) {
+            bit = kHighestOutputBit;
+        }
+        std::uint16_t mask = static_cast<std::uint16_t>(cache.DigitalOutput | (1u << bit));
+        if (platform::VariantEquals(value, platform::Variant::Int32(0).get())) {
+            mask = static_cast<std::uint16_t>(mask & ~(1u << bit));
+        }
+        body.command = kCmdWriteOutputs;
+        body.data[body.count++] = static_cast<std::uint8_t>(mask);
+        if (cache.SizeDigitalOutput > 1) {
+            body.data[body.count++] = static_cast<std::uint8_t>(mask >> 8);
+        }
+        return true;
+    }
+    case Operation::WeightPoints: {
+        const std::uint8_t number = ReadByteProperty(itemProperties, kPropWeightPoint);
+        const bool upper = ReadByteProperty(itemProperties, kPropWeightPointLevel) != 0;
+        std::uint32_t low = GetWeightPoint(cache, number, false);
+        std::uint32_t high = GetWeightPoint(cache, number, true);
+        const std::uint32_t raw =
+            ScaleLevel(platform::VariantToDouble(value), GetWeightParams(cache) & kDecimalsMask);
+        (upper ? high : low) = raw;
+        body.command = kCmdWriteWeightPoint;
+        body.data[body.count++] = number;
+        IntToBCD(low, body.data + body.count, kLevelDigitsBytes);
+        body.count += kLevelDigitsBytes;
+        IntToBCD(high, body.data + body.count, kLevelDigitsBytes);
+        body.count += kLevelDigitsBytes;
+        return true;
+    }
+    case Operation::DosingControl:
+        body.command = kCmdWriteDosing;
+        body.data[body.count++] = static_cast<std::uint8_t>(platform::VariantToInt32(value));
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
+                                          PItemProperties itemProperties, const VARIANT& value,
+                                          const TSaveData& cache, bool withCrc) {
+    RequestBody body;
+    if (!WriteRequest(OperationOf(ReadOperationText(itemProperties)), itemProperties, value, cache,
+                      body)) {
+        return {};
+    }
+    return FrameRequest(addressing, body, withCrc);
+}
+
+} // namespace vemox

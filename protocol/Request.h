@@ -1,0 +1,86 @@
+// The request that serves a task: which command an operation and direction map to, the
+// parameters taken from the item's properties, the write encodings completed from the
+// controller's cached values, and the finished frame. Pure functions of their arguments, so
+// that a write can be built again from a fresher cache just before it goes out.
+#pragma once
+
+#include "config/Operations.h"
+#include "driver/PluginInterface.h"
+#include "driver/Registry.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vemox {
+
+// Command codes of the requests.
+constexpr std::uint8_t kCmdReadCounter = 0xC8;
+constexpr std::uint8_t kCmdReadInputs = 0xC4;
+constexpr std::uint8_t kCmdReadOutputs = 0xC5;
+constexpr std::uint8_t kCmdReadWeightPoint = 0xB1;
+constexpr std::uint8_t kCmdReadNet = 0xC2;
+constexpr std::uint8_t kCmdReadGross = 0xC3;
+constexpr std::uint8_t kCmdReadState = 0xBF;
+constexpr std::uint8_t kCmdWriteOutputs = 0xD0;
+constexpr std::uint8_t kCmdWriteWeightPoint = 0xD1;
+constexpr std::uint8_t kCmdWriteDosing = 0xDF;
+
+// How a controller is named in the address section of a body.
+struct Addressing {
+    bool network = true;
+    std::uint8_t address = 0; // low byte of the network address
+    std::uint32_t serial = 0; // low 32 bits of the serial number
+};
+
+// Reads the node's addressing; throws platform::ConversionError for a value of the wrong kind.
+Addressing ReadAddressing(PItemProperties nodeProperties);
+
+// Writes the address section and answers the index of its last byte (0 or 3).
+int FillHeader(const Addressing& addressing, std::uint8_t* body) noexcept;
+
+bool IsReadTask(TTask kind) noexcept;
+bool IsWriteTask(TTask kind) noexcept;
+
+// The item's operation (property 5004; None when missing or unknown) and its text.
+std::u16string ReadOperationText(PItemProperties itemProperties);
+
+// An item property as an integer's low byte, 0 when missing.
+std::uint8_t ReadByteProperty(PItemProperties itemProperties, std::int32_t id);
+
+// Command and data of a request, before the address section and checksum are added.
+struct RequestBody {
+    std::uint8_t command = 0;
+    std::uint8_t data[7] = {};
+    std::uint8_t count = 0; // data bytes
+};
+
+// Frames a body: address section, command, data and, when asked, the checksum.
+std::vector<std::uint8_t> FrameRequest(const Addressing& addressing, const RequestBody& body,
+                                       bool withCrc);
+
+// The read request of an operation; false when the operation has no read exchange.
+bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body);
+
+// The cached values a write is completed from.
+std::uint8_t GetWeightParams(const TSaveData& cache) noexcept;
+// Raw level of a cached weight point, 0 when the point was never read.
+std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool upper) noexcept;
+
+// Value times 10^decimals, truncated toward zero, low 32 bits. Exact for every value written
+// with at most that many decimals: the double is read back as the shortest decimal it stands
+// for, so 0.57 scales to 57, not to the 56.99999... of binary multiplication.
+std::uint32_t ScaleLevel(double value, int decimals);
+
+// The write request of an operation with the value to write; false when the operation is
+// not writable. Throws platform::ConversionError for a value or property that does not convert.
+bool WriteRequest(Operation operation, PItemProperties itemProperties, const VARIANT& value,
+                  const TSaveData& cache, RequestBody& body);
+
+// The whole framed write; empty when the operation is not writable. Called when a task is
+// taken in and again when its request is about to go out, with the cache as it is then.
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
+                                          PItemProperties itemProperties, const VARIANT& value,
+                                          const TSaveData& cache, bool withCrc);
+
+} // namespace vemox
