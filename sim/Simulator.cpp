@@ -18,7 +18,7 @@ void Simulator::Answer(Bytes request, SimTime now) {
     exchange.at = now;
     exchange.request = std::move(request);
 
-    if (auto answer = line_.Respond(exchange.request, now)) {
+    if (auto answer = line_.Respond(exchange.request, now, &exchange.silence)) {
         exchange.number = ++answered_;
         exchange.controller = answer->controller;
         exchange.fault = faults_.Pick(exchange.number);

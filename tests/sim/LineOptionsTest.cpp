@@ -164,6 +164,14 @@ TEST_F(SimLineFile, ComplaintsNameTheLine) {
     EXPECT_THAT(Complaint("controller = 5\n"), HasSubstr(":1: controller"));
 }
 
+TEST(SimLineOptions, ExampleFileIsPlayable) {
+    SimConfig config;
+    LoadLineFile(VEMOX_SIM_EXAMPLE, config);
+    EXPECT_NO_THROW(CheckConfig(config));
+    EXPECT_EQ(config.line.controllers.size(), 2u);
+    EXPECT_EQ(config.faults.script.size(), 5u);
+}
+
 TEST(SimLineOptions, DemoLineIsPlayableAndMoves) {
     SimConfig config;
     config.line.controllers = DemoControllers();
