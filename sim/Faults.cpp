@@ -1,7 +1,5 @@
 #include "sim/Faults.h"
 
-#include "sim/Crc8.h"
-
 #include <algorithm>
 
 namespace vemox::sim {

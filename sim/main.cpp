@@ -101,8 +101,10 @@ int main(int argc, char** argv) {
     app.add_option("--split-gap-ms", splitGapMs, "gap between the pieces of a split reply");
     app.add_option("--junk-bytes", junkBytes, "junk bytes before a frame");
     app.add_option("--seed", seed, "seed of the fault draws");
-    app.add_option("--device", device, "serve this serial device instead of a new pseudo-terminal");
-    app.add_option("--link", link, "also make this symbolic link to the pseudo-terminal");
+    auto* deviceOption = app.add_option(
+        "--device", device, "serve this serial device instead of a new pseudo-terminal");
+    app.add_option("--link", link, "also make this symbolic link to the pseudo-terminal")
+        ->excludes(deviceOption);
     app.add_flag("-v,--verbose", verbose, "log every exchange on stderr");
     CLI11_PARSE(app, argc, argv);
 
