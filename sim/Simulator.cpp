@@ -27,8 +27,9 @@ void Simulator::Answer(Bytes request, SimTime now) {
         bool first = true;
         for (auto& burst : faults_.Shape(*answer, line_, exchange.fault)) {
             start += burst.delay;
+            // A byte is due once its stop bit has left the line, as a receiver would have it.
             for (std::size_t i = 0; i < burst.bytes.size(); ++i) {
-                pending_.push_back({timing_.ByteDue(start, i), burst.bytes[i]});
+                pending_.push_back({timing_.ByteDue(start, i + 1), burst.bytes[i]});
             }
             if (first) {
                 exchange.firstDue = start;

@@ -27,8 +27,8 @@ struct Exchange {
     std::optional<std::size_t> controller;
     Silence silence = Silence::None;
     Fault fault;
-    Bytes sent; // every reply byte that goes out, junk included
-    SimTime firstDue{0};
+    Bytes sent;          // every reply byte that goes out, junk included
+    SimTime firstDue{0}; // the reply's first start bit
 };
 
 class Simulator {
