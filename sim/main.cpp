@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_option(
         "--controller", controllers,
-        "a controller as KEY=VALUE,...: addr, serial, decimals, net, tare, from, to, "
+        "a controller as KEY=VALUE,...: addr, serial (default: the address), decimals, net, "
+        "tare, from, to, "
         "period-ms, inputs, outputs, output-bytes, state, dosing, counterN, pointN=LOW:HIGH");
     app.add_flag("--demo", demo,
                  "three controllers with moving weights (addresses 1, 2, 3; "
