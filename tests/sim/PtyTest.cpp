@@ -274,6 +274,30 @@ TEST(SimProgram, ServesTheDemoLineThroughALinkAndStopsOnSigterm) {
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
 }
 
+TEST(SimProgram, ControllersChecksumAndFaultsFromTheCommandLine) {
+    auto child = Spawn({"--controller", "addr=5,net=12345", "--no-crc", "--baud", "0",
+                        "--fault-script", "1:no-reply,3:bad-crc"});
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child->WaitFor("\n", 5000ms)) << child->text;
+    const std::string path = child->text.substr(child->text.find(' ') + 1,
+                                                child->text.find('\n') - child->text.find(' ') - 1);
+    const Fd client = OpenClient(path);
+    ASSERT_TRUE(client) << child->text;
+
+    const Bytes request{0xFF, 0x05, 0xC2, 0xFF, 0xFF};
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 300ms), ElementsAre()); // exchange 1 dropped
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 2000ms),
+                ElementsAre(0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0xFF, 0xFF));
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 2000ms), // the last byte, there being no checksum
+                ElementsAre(0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x01, 0xFF, 0xFF));
+
+    ASSERT_EQ(kill(child->pid, SIGINT), 0);
+    EXPECT_EQ(child->Wait(5000ms), 0) << child->text;
+}
+
 TEST(SimProgram, RefusesALineItCannotPlay) {
     struct Case {
         std::vector<std::string> args;
