@@ -1,0 +1,91 @@
+// Line-rate emulation: when each reply byte is due at a given baud rate and turnaround.
+#include "SimTestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace vemox::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LineOf;
+using ::testing::SizeIs;
+
+const Bytes kNetRequest{0xFF, 0x05, 0xC2, 0x86, 0xFF, 0xFF};
+constexpr std::size_t kNetReplySize = 10;
+
+TEST(SimTiming, CharacterTimesAtCommonRates) {
+    struct Case {
+        std::uint32_t baud;
+        std::uint64_t index;
+        std::int64_t ns;
+    };
+    for (const auto& c :
+         {Case{9600, 1, 1041666}, Case{9600, 9, 9375000}, Case{9600, 960, 1000000000},
+          Case{115200, 1, 86805}, Case{1200, 3, 25000000}, Case{0, 1000, 0}}) {
+        const LineTiming timing{c.baud, 0ms};
+        EXPECT_EQ(timing.ByteDue(SimTime{0}, c.index).count(), c.ns)
+            << c.baud << " baud, byte " << c.index;
+        EXPECT_EQ(timing.ByteDue(5ms, c.index), 5ms + SimTime(c.ns));
+    }
+}
+
+SimConfig AtRate(std::uint32_t baud, SimTime turnaround) {
+    SimConfig config = LineOf(true);
+    config.timing = {baud, turnaround};
+    return config;
+}
+
+// A byte is due when a receiver has all of it: one character time after its start bit.
+TEST(SimTiming, ReplyStartsAfterTurnaroundAndGoesOutAtLineRate) {
+    Simulator sim(AtRate(9600, 5ms));
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 100ms);
+    const SimTime start = 105ms;
+    EXPECT_EQ(sim.NextDue(), start + 1041666ns);
+    EXPECT_THAT(sim.TakeDue(start + 1041666ns - 1ns), SizeIs(0));
+    EXPECT_THAT(sim.TakeDue(start + 1041666ns), SizeIs(1));
+    EXPECT_THAT(sim.TakeDue(start + 2083333ns), SizeIs(1));
+    // The last of the ten bytes is complete ten character times after the start.
+    EXPECT_THAT(sim.TakeDue(start + 10416666ns - 1ns), SizeIs(kNetReplySize - 3));
+    EXPECT_THAT(sim.TakeDue(start + 10416666ns), SizeIs(1));
+    EXPECT_FALSE(sim.HasOutput());
+    EXPECT_EQ(sim.NextDue(), std::nullopt);
+}
+
+TEST(SimTiming, ANewRequestWaitsForTheLineToBeFree) {
+    Simulator sim(AtRate(9600, 1ms));
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 0ms);
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 2ms);
+    // The first reply occupies the line from 1 ms for ten character times (10'416'666.7 ns).
+    const SimTime free = 1ms + 10416666ns;
+    EXPECT_THAT(sim.TakeDue(free), SizeIs(kNetReplySize));
+    EXPECT_EQ(sim.NextDue(), free + 1041666ns);
+    EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(kNetReplySize));
+}
+
+TEST(SimTiming, FaultDelaysAddToLineTime) {
+    SimConfig config = AtRate(9600, 2ms);
+    config.faults.script[1] = {FaultKind::Late, 50};
+    config.faults.script[2] = {FaultKind::Split, 2};
+    config.faults.settings.splitGapMs = 10;
+    Simulator sim(config);
+    std::vector<Exchange> seen;
+    sim.SetObserver([&](const Exchange& e) { seen.push_back(e); });
+
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 0ms);
+    EXPECT_EQ(sim.NextDue(), 52ms + 1041666ns);
+    sim.TakeDue(SimTime::max());
+
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 1s);
+    EXPECT_THAT(sim.TakeDue(1002ms + 5208333ns), SizeIs(5)); // first half
+    // The second half starts a gap after the first half has left the line.
+    const SimTime second = 1002ms + 5208333ns + 10ms;
+    EXPECT_EQ(sim.NextDue(), second + 1041666ns);
+    EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(5));
+    ASSERT_THAT(seen, SizeIs(2));
+    EXPECT_EQ(seen[0].firstDue, 52ms);
+    EXPECT_EQ(seen[1].firstDue, 1002ms);
+}
+
+} // namespace
+} // namespace vemox::sim
