@@ -8,7 +8,19 @@
 
 namespace vemox::platform {
 
-void* TaskMemAlloc(std::size_t size) noexcept { return std::malloc(size == 0 ? 1 : size); }
+namespace {
+int gFailingAllocations = 0;
+} // namespace
+
+void FailTaskMemAllocations(int count) noexcept { gFailingAllocations = count; }
+
+void* TaskMemAlloc(std::size_t size) noexcept {
+    if (gFailingAllocations > 0) {
+        --gFailingAllocations;
+        return nullptr;
+    }
+    return std::malloc(size == 0 ? 1 : size);
+}
 
 void TaskMemFree(void* block) noexcept { std::free(block); }
 

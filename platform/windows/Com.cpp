@@ -5,7 +5,19 @@
 
 namespace vemox::platform {
 
-void* TaskMemAlloc(std::size_t size) noexcept { return ::CoTaskMemAlloc(size); }
+namespace {
+int gFailingAllocations = 0;
+} // namespace
+
+void FailTaskMemAllocations(int count) noexcept { gFailingAllocations = count; }
+
+void* TaskMemAlloc(std::size_t size) noexcept {
+    if (gFailingAllocations > 0) {
+        --gFailingAllocations;
+        return nullptr;
+    }
+    return ::CoTaskMemAlloc(size);
+}
 
 void TaskMemFree(void* block) noexcept { ::CoTaskMemFree(block); }
 
