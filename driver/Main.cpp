@@ -6,6 +6,7 @@
 #include "driver/Process.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
+#include "protocol/Reply.h"
 
 #include <cstring>
 
@@ -165,17 +166,26 @@ bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
 
 void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
     try {
-        for (auto* list : {&FAddTask, &FWaitTask}) {
-            for (std::size_t i = list->size(); i-- > 0;) {
-                TQueuedTask* task = (*list)[i];
-                if (task && task->Item == item) {
-                    list->erase(list->begin() + static_cast<std::ptrdiff_t>(i));
-                    FreeQueuedTask(task);
-                }
+        for (std::size_t i = FAddTask.size(); i-- > 0;) {
+            TQueuedTask* task = FAddTask[i];
+            if (task && task->Item == item) {
+                FAddTask.erase(FAddTask.begin() + static_cast<std::ptrdiff_t>(i));
+                FreeQueuedTask(task);
             }
         }
+        FWaitTask.ForEachFromLast([this, item](TQueuedTask* task) {
+            if (task->Item != item) {
+                return;
+            }
+            // The request stays queued; keep what it needs to be judged without its task.
+            if (task->Command && task->Command->AddressSize == 0) {
+                task->Command->AddressSize = AddressSizeOf(task->ptrNodeProperties);
+            }
+            FWaitTask.Remove(task);
+            FreeQueuedTask(task);
+        });
     } catch (...) {
-        // Nothing here allocates; a host Release that throws is already contained.
+        // A node property that does not convert leaves the size to be learnt later.
     }
 }
 
@@ -205,7 +215,21 @@ void VX_STDCALL TComPortDriver::GetPropStr(std::uint32_t propId, VARIANT value,
 
 HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) { return S_OK; }
 
-void VX_STDCALL TComPortDriver::PurgeActions() { ClearLists(true, true); }
+void VX_STDCALL TComPortDriver::PurgeActions() {
+    // A port captured for an active request is given back, or the host keeps it for ever.
+    try {
+        if (KibComPorts) {
+            for (const TComPort& port : Ports) {
+                if (!port.Commands.empty() && port.Commands.front()->State == csActive) {
+                    KibComPorts->ReleasePort(port.Port, ReceiveInterface());
+                }
+            }
+        }
+    } catch (...) {
+        // The registry is dropped all the same.
+    }
+    ClearLists(true, true);
+}
 
 void VX_STDCALL TComPortDriver::SetDebugMode(bool) {}
 
@@ -246,8 +270,6 @@ bool VX_STDCALL TComPortDriver::IsSupportReplicateNode() { return false; }
 
 bool VX_STDCALL TComPortDriver::IsSupportReplicateItem() { return false; }
 
-void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum, const void*, std::int32_t) {}
-
 void VX_STDCALL TComPortDriver::OnReleasePort(TComPortNum) {}
 
 bool VX_STDCALL TComPortDriver::CompleteReceive(TComPortNum, const void*, std::int32_t) {
@@ -265,7 +287,8 @@ void TComPortDriver::ClearLists(bool clearAdded, bool clearWaitingAndRegistry) n
         drop(FAddTask);
     }
     if (clearWaitingAndRegistry) {
-        drop(FWaitTask);
+        FWaitTask.ForEachFromLast(FreeQueuedTask);
+        FWaitTask.clear();
         for (std::size_t p = Ports.size(); p-- > 0;) {
             TComPort& port = Ports[p];
             for (std::size_t c = port.Commands.size(); c-- > 0;) {

@@ -3,9 +3,12 @@
 
 #include "driver/PluginInterface.h"
 #include "driver/Registry.h"
+#include "driver/WaitList.h"
 #include "platform/Com.h"
+#include "protocol/Reply.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vemox {
@@ -77,13 +80,50 @@ public:
     IKibOPCServer2* Server() const noexcept { return KibServer.get(); }
     IKibComPort3* ComPorts() const noexcept { return KibComPorts.get(); }
     const std::vector<TQueuedTask*>& AddedTasks() const noexcept { return FAddTask; }
-    const std::vector<TQueuedTask*>& WaitingTasks() const noexcept { return FWaitTask; }
+    // The waiting tasks in list order (a copy, for inspection).
+    std::vector<TQueuedTask*> WaitingTasks() const { return FWaitTask.Snapshot(); }
 
     // Drops tasks without completing them: the added ones, and/or the waiting ones together
     // with every port, controller and queued request.
     void ClearLists(bool clearAdded, bool clearWaitingAndRegistry) noexcept;
 
+    // For the poll cycle: readies the port's head request to be written and answers it (nil
+    // for an empty queue). A write that needs controller state not yet read gets the read put
+    // ahead of it; a write whose state is known is framed again from the current cache.
+    TCommand* PrepareHead(TComPort& port);
+
 private:
+    // One task's outcome: the code for the host, the item's quality and time stamp, and for a
+    // decoded read its value.
+    struct Verdict {
+        HRESULT outcome = E_FAIL;
+        std::uint16_t quality = 0; // bad
+        FILETIME stamp{};
+        ItemValue value;
+    };
+    struct ReplyJudgement;
+
+    // Judges the reply (null body: none came) to the port's head command and completes its
+    // tasks; false when the command is to be written again instead.
+    bool ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
+                      std::int32_t length);
+    Verdict JudgeTask(ReplyJudgement& judgement, const TQueuedTask* task);
+    void CompleteTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
+                      bool answered, bool& firstReport) noexcept;
+    // Completes every task of the command with one verdict and drops the command unsent.
+    void FailCommand(TComPort& port, TCommand* command, const Verdict& verdict) noexcept;
+    void RefreshCache(TDevice& device, const RequestView& request,
+                      const ReplyValues& values);
+    TCommand* QueueReadFor(TComPort& port, TCommand* write, const TQueuedTask& task,
+                           std::uint8_t code, std::uint8_t point);
+    void Log(const std::u16string& line) noexcept;
+
+    // Cache writers: what the controller reported, or acknowledged as written.
+    static void SetDigitalOutput(TDevice& device, std::uint16_t mask, std::uint8_t size) noexcept;
+    static void SetWeightParams(TDevice& device, std::uint8_t status) noexcept;
+    static void SetWeightPoint(TDevice& device, std::uint8_t number, std::uint32_t lowLevel,
+                               std::uint32_t highLevel);
+
     // The request that serves a task, framed and ready to queue; false when the task needs
     // no exchange (or gets none). Throws platform::ConversionError for unconvertible values.
     bool BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
@@ -94,7 +134,10 @@ private:
     bool ServeTask(TQueuedTask& task);
 
     std::vector<TQueuedTask*> FAddTask;  // added since the last RunTasks
-    std::vector<TQueuedTask*> FWaitTask; // served by a queued request, awaiting its outcome
+    TWaitList FWaitTask; // served by a queued request, awaiting its outcome
+    std::vector<std::uint8_t> FReceived;   // the bytes of the reply being handled
+    std::vector<std::uint8_t> FRequest;    // the request body it is judged against
+    std::vector<TQueuedTask*> FCompleting; // the tasks of the command being finished
     platform::ComRef<IKibOPCServer2> KibServer;
     platform::ComRef<IKibComPort3> KibComPorts;
 };

@@ -36,6 +36,11 @@ struct TCommand {
     double SendTime; // local time of the last write in this attempt; 0 when none
     std::uint8_t TryCount;
     std::uint16_t DeviceIndex;
+    // Non-nil for a read the driver makes for itself: the write queued right behind it
+    // needs the controller state this read brings. Such a read serves no task.
+    TCommand* ReadFor;
+    // Size of the address section in the body (1 or 4); 0 until learnt from a task.
+    std::uint8_t AddressSize;
 };
 
 enum TStateDevice : std::uint8_t { sdSuccess = 0, sdErrorInit = 1, sdNotAnswer = 2, sdFailed = 3 };
@@ -46,11 +51,15 @@ struct TWeightPoint {
     std::uint32_t HighLevel;
 };
 
+// A write may only send what was read: each part of the cache says whether it holds the
+// controller's state. A weight point is listed only once both its levels are known.
 struct TSaveData {
     std::uint16_t DigitalOutput = 0;
     std::uint8_t SizeDigitalOutput = 2;
     std::vector<TWeightPoint> WeightPoint;
     std::uint8_t WeightParams = 0;
+    bool OutputsKnown = false;      // DigitalOutput and SizeDigitalOutput
+    bool WeightParamsKnown = false; // WeightParams
 };
 
 struct TDevice {

@@ -128,6 +128,15 @@ public:
     void VX_STDCALL ItemSlot9() override { ++unexpectedCalls; }
     void VX_STDCALL ItemSlot10() override { ++unexpectedCalls; }
 
+    // How often the task with this TransactID was completed.
+    int CompletionsOf(std::uint32_t transactId) const {
+        int n = 0;
+        for (const auto& c : completions) {
+            n += c.transactId == transactId ? 1 : 0;
+        }
+        return n;
+    }
+
     HRESULT answer = S_OK;
     int addChildCalls = 0;
     int updateCalls = 0;
@@ -140,6 +149,28 @@ public:
         onAddChild;
     std::function<HRESULT(const TItemAttributes&, PItemProperties)> onUpdateItem;
 };
+
+// The invariant of task handling, checked once the driver is done with an item: every task
+// it was given completed exactly once (or, when `purged`, not at all), and every reference
+// the driver took on the item released. Answers what went wrong, or the empty text.
+inline std::string Unsettled(const FakeItem& item, const std::vector<std::uint32_t>& transactIds,
+                             bool purged = false) {
+    std::string problems;
+    for (std::uint32_t id : transactIds) {
+        const int expected = purged ? 0 : 1;
+        if (item.CompletionsOf(id) != expected) {
+            problems += "task " + std::to_string(id) + " completed " +
+                        std::to_string(item.CompletionsOf(id)) + " times; ";
+        }
+    }
+    if (item.completions.size() != (purged ? 0u : transactIds.size())) {
+        problems += "completions of unknown tasks; ";
+    }
+    if (item.refs() != 0) {
+        problems += "item holds " + std::to_string(item.refs()) + " references; ";
+    }
+    return problems;
+}
 
 struct PortCall {
     enum Kind { Capture, Write, Release, Service } kind;

@@ -1,0 +1,426 @@
+// Bytes from a port, or the notice that none came: the head request's outcome is judged,
+// its tasks completed towards the host, and the controller's cache and link flags refreshed.
+#include "driver/Constants.h"
+#include "driver/Globals.h"
+#include "driver/Main.h"
+#include "platform/Clock.h"
+#include "platform/Com.h"
+#include "platform/DateTime.h"
+#include "platform/Text.h"
+#include "platform/VariantConvert.h"
+#include "protocol/Codec.h"
+#include "protocol/Reply.h"
+#include "protocol/Request.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vemox {
+
+// What is known of the reply to one command, shared by all its tasks.
+struct TComPortDriver::ReplyJudgement {
+    TComPort* port = nullptr;
+    TCommand* command = nullptr;
+    TDevice* device = nullptr;
+    RequestView request;
+    const std::uint8_t* body = nullptr;
+    std::int32_t length = 0;
+    bool crcError = false;
+    bool replyPath = false; // a body came, without checksum error, from a known controller
+    EchoResult echo = EchoResult::TooShort;
+    bool lengthOk = false;
+    ReplyValues values;
+    bool notAnswering = false; // a task found that the reply does not answer the request
+    bool lineWritten = false;  // the "not reachable" line of this call
+};
+
+namespace {
+
+constexpr std::uint8_t kMaxTryCount = 0xFF; // TryCount is one byte
+
+TDevice* DeviceOf(TComPort& port, const TCommand& command) noexcept {
+    return command.DeviceIndex < port.Devices.size() ? &port.Devices[command.DeviceIndex] : nullptr;
+}
+
+// The request body as it was built: the frame without markers and stuffing.
+RequestView UnframeRequest(const TCommand& command, std::vector<std::uint8_t>& buffer,
+                           std::uint8_t addressSize) {
+    buffer.assign(command.Data, command.Data + std::max(command.Size, 0));
+    std::uint8_t* start = buffer.data();
+    std::int32_t count = static_cast<std::int32_t>(buffer.size());
+    if (count > 0) {
+        ExtractFrame(start, count);
+    }
+    RequestView view;
+    view.body = start;
+    view.length = count;
+    view.addressSize = addressSize;
+    view.withCrc = DriverSettings.CalcCRC;
+    return view;
+}
+
+// The item parameter that picks this task's part out of a shared reply.
+std::int32_t ItemParameter(std::uint8_t code, PItemProperties item) {
+    switch (code) {
+    case kCmdReadCounter:
+        return ReadByteProperty(item, kPropCounter);
+    case kCmdReadInputs:
+        return ReadByteProperty(item, kPropDigitalInput);
+    case kCmdReadOutputs:
+        return ReadByteProperty(item, kPropDigitalOutput);
+    case kCmdReadWeightPoint:
+        return ReadByteProperty(item, kPropWeightPointLevel);
+    case kCmdReadState:
+        return ReadByteProperty(item, kPropStateBit);
+    default:
+        return 0;
+    }
+}
+
+std::int64_t PropertyInteger(PItemProperties props, std::int32_t id) {
+    platform::Variant value;
+    return GetProperty(id, props, value.get()) ? platform::VariantToInt64(value.get()) : 0;
+}
+
+void StoreValue(OPCITEMSTATE& state, const ItemValue& value) noexcept {
+    if (value.kind == ItemValue::None) {
+        return;
+    }
+    platform::VariantRelease(state.vDataValue);
+    if (value.kind == ItemValue::Real) {
+        state.vDataValue.vt = VT_R8;
+        state.vDataValue.dblVal = value.real;
+    } else {
+        state.vDataValue.vt = VT_I4;
+        state.vDataValue.lVal = value.bit;
+    }
+}
+
+} // namespace
+
+void TComPortDriver::Log(const std::u16string& line) noexcept {
+    try {
+        if (KibServer) {
+            KibShortString text;
+            GetShortString(line, text);
+            KibServer->WriteLog(text, kLogKind);
+        }
+    } catch (...) {
+        // A log line lost is no reason to lose the reply.
+    }
+}
+
+void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void* data,
+                                              std::int32_t size) {
+    try {
+        if (!data || size <= 0) {
+            data = nullptr; // a negative size is a call without data, whatever the pointer
+            size = 0;
+        }
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        std::uint8_t* body = nullptr;
+        std::int32_t length = 0;
+        if (bytes) {
+            Log(GetPortName(portNumber) + kLogRx + GetStrData(bytes, size));
+            // The host's buffer is only lent to us: extraction works on a copy.
+            FReceived.assign(bytes, bytes + size);
+            body = FReceived.data();
+            length = size;
+            ExtractFrame(body, length);
+        }
+        const auto port = std::find_if(Ports.begin(), Ports.end(), [portNumber](const TComPort& p) {
+            return p.Port == portNumber;
+        });
+        TCommand* head =
+            port != Ports.end() && !port->Commands.empty() ? port->Commands.front() : nullptr;
+        if (head && head->State == csActive) {
+            if (KibComPorts) {
+                KibComPorts->ReleasePort(portNumber, ReceiveInterface());
+            }
+            if (ProcessReply(*port, head, body, length)) {
+                port->Commands.pop_front();
+                FreeCommand(head);
+            }
+        } else if (body && length > 0) {
+            Log(kLogUnexpected);
+        }
+    } catch (...) {
+        // Nothing may cross back into the host.
+    }
+}
+
+bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
+                                  std::int32_t length) {
+    ReplyJudgement j;
+    j.port = &port;
+    j.command = command;
+    j.device = DeviceOf(port, *command);
+    j.body = body;
+    j.length = length;
+    const bool hasBody = body && length > 0;
+    const bool answered = body != nullptr; // something came, even if nothing was left of it
+    j.crcError = DriverSettings.CalcCRC && hasBody && CalcCRC(body, length, 0) != 0;
+
+    if (!hasBody || j.crcError) {
+        const std::int32_t limit = std::min<std::int32_t>(DriverSettings.CountTry, kMaxTryCount);
+        if (j.device && j.device->TryConnect && command->TryCount < limit) {
+            command->State = csWaiting;
+            j.device->State = sdSuccess;
+            return false;
+        }
+        if (j.device) {
+            j.device->TryConnect = false;
+        }
+    }
+
+    TQueuedTask* first = FWaitTask.FirstTaskOf(command);
+    if (command->AddressSize == 0 && first) {
+        command->AddressSize = AddressSizeOf(first->ptrNodeProperties);
+    }
+    const bool addressKnown = command->AddressSize != 0;
+    j.request = UnframeRequest(*command, FRequest,
+                               addressKnown ? command->AddressSize : kNetworkAddressSize);
+    const std::uint8_t code = j.request.Code();
+
+    j.replyPath = hasBody && j.device && !j.crcError;
+    bool accepted = false;
+    if (j.replyPath) {
+        j.device->TryConnect = true;
+        if (addressKnown) {
+            j.echo = CheckEcho(j.request, body, length);
+        }
+        if (j.echo == EchoResult::Match) {
+            j.lengthOk = ParseReply(code, body, length, j.request.addressSize,
+                                    DriverSettings.CalcCRC, j.values);
+            if (j.lengthOk) {
+                RefreshCache(*j.device, j.request, j.values);
+                accepted = true;
+            }
+        }
+    }
+    if (!accepted && j.device && command->TryCount > 0 && addressKnown) {
+        // A write that went out unacknowledged may or may not have taken effect: what the
+        // cache says of that state is no longer known.
+        TSaveData& cache = j.device->SaveData;
+        if (code == kCmdWriteOutputs) {
+            cache.OutputsKnown = false;
+        } else if (code == kCmdWriteWeightPoint && j.request.length > j.request.addressSize + 1) {
+            const std::uint8_t point = j.request.body[j.request.addressSize + 1];
+            cache.WeightPoint.erase(
+                std::remove_if(cache.WeightPoint.begin(), cache.WeightPoint.end(),
+                               [point](const TWeightPoint& p) { return p.Number == point; }),
+                cache.WeightPoint.end());
+        }
+    }
+
+    if (command->ReadFor) {
+        // The driver's own read: no task, no exchange report. If it failed for good, the write
+        // that needed it fails with its outcome and sends nothing.
+        const Verdict verdict = JudgeTask(j, nullptr);
+        if (verdict.outcome != S_OK) {
+            FailCommand(port, command->ReadFor, verdict);
+        }
+        return true;
+    }
+
+    FWaitTask.CollectTasks(command, FCompleting);
+    bool firstReport = true;
+    for (std::size_t i = FCompleting.size(); i-- > 0;) {
+        TQueuedTask* task = FCompleting[i];
+        Verdict verdict;
+        try {
+            verdict = JudgeTask(j, task);
+        } catch (...) {
+            // A property of this item that does not convert: this task fails alone.
+            verdict = Verdict{};
+            verdict.stamp = platform::UtcNow();
+        }
+        CompleteTask(task, verdict, *command, answered, firstReport);
+        FWaitTask.Remove(task);
+        FreeQueuedTask(task);
+    }
+    FCompleting.clear();
+    return true;
+}
+
+TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueuedTask* task) {
+    Verdict v;
+    v.stamp = platform::UtcNow();
+    if (j.replyPath && !j.notAnswering) {
+        if (j.echo != EchoResult::Match) {
+            if (j.echo == EchoResult::Mismatch) {
+                v.outcome = kOutcomeWrongReply;
+                v.quality = kQualityWrongReply;
+            }
+            j.notAnswering = true;
+            return v;
+        }
+        if (!j.lengthOk) {
+            v.outcome = kOutcomeWrongReply;
+            v.quality = kQualityWrongReply;
+            return v;
+        }
+        const std::int32_t parameter =
+            task ? ItemParameter(j.values.code, task->ptrItemProperties) : 0;
+        if (ValueForItem(j.values, parameter, j.device->SaveData.WeightParams, v.value)) {
+            v.outcome = S_OK;
+            v.quality = kQualityGood;
+        }
+        return v;
+    }
+
+    // Failure path.
+    TDevice* device = j.device;
+    if (device && device->LastTimeSend > 0) {
+        // The moment the reply time-out ran out.
+        v.stamp = DateTimeToOPCTime(device->LastTimeSend +
+                                    DriverSettings.WaitTimeout / platform::kMillisecondsPerDay);
+    }
+    if (j.crcError) {
+        v.outcome = kOutcomeChecksum;
+        v.quality = kQualityChecksum;
+    } else if (j.notAnswering) {
+        v.outcome = kOutcomeWrongReply;
+        v.quality = kQualityWrongReply;
+    } else if (device && device->State == sdErrorInit) {
+        v.outcome = kOutcomeErrorInit;
+        v.quality = kQualityErrorInit;
+    } else if (device && device->State == sdNotAnswer) {
+        v.outcome = kOutcomeNotAnswer;
+        v.quality = kQualityNotAnswer;
+    }
+    if (j.command->SendTime > 0 && !j.lineWritten) {
+        j.lineWritten = true;
+        std::u16string line = GetPortName(j.port->Port);
+        if (task) {
+            if (UsesNetworkAddress(task->ptrNodeProperties)) {
+                line += kLogAddress + platform::DecimalText(
+                                          PropertyInteger(task->ptrNodeProperties, kPropAddress));
+            } else {
+                line += kLogSerial + platform::DecimalText(
+                                         PropertyInteger(task->ptrNodeProperties, kPropSerial));
+            }
+        } else if (device && j.request.addressSize == kSerialAddressSize) {
+            line += kLogSerial + platform::DecimalText(device->Serial);
+        } else if (device) {
+            line += kLogAddress + platform::DecimalText(device->Address);
+        }
+        Log(line + kLogUnreachable);
+    }
+    return v;
+}
+
+void TComPortDriver::CompleteTask(TQueuedTask* task, const Verdict& verdict,
+                                  const TCommand& command, bool answered,
+                                  bool& firstReport) noexcept {
+    if (task->ptrItemState) {
+        task->ptrItemState->ftTimeStamp = verdict.stamp;
+        task->ptrItemState->wQuality = verdict.quality;
+        StoreValue(*task->ptrItemState, verdict.value);
+    }
+    try {
+        if (task->Task == tAsyncRead && task->Item) {
+            task->Item->ReadComplete(task->TransactID, verdict.outcome);
+        } else if (task->Task == tAsyncWrite && task->Item) {
+            task->Item->WriteComplete(task->TransactID, verdict.outcome);
+        } else if (task->Task != tAsyncRead && task->Task != tAsyncWrite && task->ptrResult) {
+            *task->ptrResult = verdict.outcome;
+        }
+    } catch (...) {
+        // The host's failure does not stop the task from being finished.
+    }
+    try {
+        if (command.TryCount > 0 && task->Item) {
+            const std::uint32_t retries = answered ? command.TryCount - 1u : command.TryCount;
+            task->Item->ReportExchange(answered ? 1u : 0u, retries, firstReport ? 1 : 0);
+            firstReport = false;
+        }
+    } catch (...) {
+        firstReport = false;
+    }
+}
+
+void TComPortDriver::FailCommand(TComPort& port, TCommand* command,
+                                 const Verdict& verdict) noexcept {
+    const auto at = std::find(port.Commands.begin(), port.Commands.end(), command);
+    if (at == port.Commands.end()) {
+        return;
+    }
+    try {
+        FWaitTask.CollectTasks(command, FCompleting);
+    } catch (...) {
+        FCompleting.clear();
+    }
+    bool firstReport = true;
+    for (std::size_t i = FCompleting.size(); i-- > 0;) {
+        TQueuedTask* task = FCompleting[i];
+        CompleteTask(task, verdict, *command, false, firstReport);
+        FWaitTask.Remove(task);
+        FreeQueuedTask(task);
+    }
+    FCompleting.clear();
+    port.Commands.erase(at);
+    FreeCommand(command);
+}
+
+void TComPortDriver::RefreshCache(TDevice& device, const RequestView& request,
+                                  const ReplyValues& values) {
+    switch (values.code) {
+    case kCmdReadOutputs:
+        SetDigitalOutput(device, values.mask, values.maskBytes);
+        break;
+    case kCmdReadNet:
+    case kCmdReadGross:
+        SetWeightParams(device, values.status);
+        break;
+    case kCmdReadWeightPoint:
+        SetWeightPoint(device, values.point, values.lowLevel, values.highLevel);
+        break;
+    case kCmdWriteOutputs: {
+        std::uint16_t mask = 0;
+        std::uint8_t bytes = 0;
+        if (ParseOutputsWrite(request, mask, bytes)) {
+            SetDigitalOutput(device, mask, bytes);
+        }
+        break;
+    }
+    case kCmdWriteWeightPoint: {
+        std::uint8_t point = 0;
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        if (ParseWeightPointWrite(request, point, low, high)) {
+            SetWeightPoint(device, point, low, high);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TComPortDriver::SetDigitalOutput(TDevice& device, std::uint16_t mask,
+                                      std::uint8_t size) noexcept {
+    device.SaveData.DigitalOutput = mask;
+    device.SaveData.SizeDigitalOutput = size;
+    device.SaveData.OutputsKnown = true;
+}
+
+void TComPortDriver::SetWeightParams(TDevice& device, std::uint8_t status) noexcept {
+    device.SaveData.WeightParams = status;
+    device.SaveData.WeightParamsKnown = true;
+}
+
+void TComPortDriver::SetWeightPoint(TDevice& device, std::uint8_t number, std::uint32_t lowLevel,
+                                    std::uint32_t highLevel) {
+    auto& points = device.SaveData.WeightPoint;
+    auto point = std::find_if(points.begin(), points.end(),
+                              [number](const TWeightPoint& p) { return p.Number == number; });
+    if (point == points.end()) {
+        points.push_back({number, lowLevel, highLevel});
+    } else {
+        point->LowLevel = lowLevel;
+        point->HighLevel = highLevel;
+    }
+}
+
+} // namespace vemox

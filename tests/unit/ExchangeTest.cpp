@@ -1,0 +1,414 @@
+// Whole exchanges through the driver's public interfaces: tasks in, frames out through the
+// host's port service, replies in, item states and completions out. The clock is the test's.
+#include "ExchangeFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vemox {
+namespace {
+
+using namespace testing;
+using platform::Variant;
+
+TEST_F(OnLine, OneAsynchronousReadEndToEnd) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 77, node, item);
+    ASSERT_EQ(driver_->RunTasks(0), S_OK);
+
+    driver_->Execute();
+    const Bytes request{0xFF, 0x05, 0xC2, 0x86, 0xFF, 0xFF};
+    ASSERT_EQ(com_.calls.size(), 3u);
+    EXPECT_EQ(com_.calls[0].kind, PortCall::Capture);
+    EXPECT_EQ(com_.calls[1].kind, PortCall::Write);
+    EXPECT_EQ(com_.calls[1].bytes, request);
+    EXPECT_EQ(com_.calls[2].kind, PortCall::Service);
+    ASSERT_EQ(server_.log.size(), 1u);
+    EXPECT_EQ(server_.log[0], "COM1 Tx: FF 05 C2 86 FF FF ");
+    EXPECT_EQ(server_.logKinds[0], 1);
+    EXPECT_TRUE(task.item.completions.empty()) << "nothing completes before the reply";
+
+    clock_.Advance(120);
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    EXPECT_EQ(com_.calls.back().kind, PortCall::Release);
+    EXPECT_EQ(server_.log.back(), "COM1 Rx: FF 05 C2 45 23 01 00 4A FF FF ");
+    EXPECT_EQ(task.state.vDataValue.vt, VT_R8);
+    EXPECT_EQ(task.state.vDataValue.dblVal, 12345.0);
+    EXPECT_EQ(task.state.wQuality, 192);
+    EXPECT_EQ(platform::FileTimeTicks(task.state.ftTimeStamp),
+              platform::FileTimeTicks(clock_.UtcNow()));
+    ASSERT_EQ(task.item.completions.size(), 1u);
+    EXPECT_EQ(task.item.completions[0].kind, testing::Completion::Read);
+    EXPECT_EQ(task.item.completions[0].transactId, 77u);
+    EXPECT_EQ(task.item.completions[0].result, S_OK);
+    ASSERT_EQ(task.item.exchanges.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].answered, 1u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 0u);
+    EXPECT_EQ(task.item.exchanges[0].first, 1);
+    EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+    EXPECT_TRUE(Ports[0].Commands.empty());
+    EXPECT_EQ(Unsettled(task.item, {77}), "");
+}
+
+TEST_F(OnLine, UnansweredReadIsWrittenThreeTimesThenFailsAsNotAnswering) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 5, node, item);
+    driver_->RunTasks(0);
+
+    double lastWrite = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        driver_->Execute();
+        ASSERT_EQ(Writes(), static_cast<std::size_t>(attempt));
+        lastWrite = platform::LocalNow();
+        clock_.Advance(2999);
+        driver_->Execute();
+        EXPECT_EQ(Writes(), static_cast<std::size_t>(attempt)) << "2999 ms is not a time-out";
+        EXPECT_TRUE(task.item.completions.empty());
+        clock_.Advance(1);
+        driver_->Execute(); // 3000 ms: time-out, handed to reply handling
+    }
+    EXPECT_EQ(Writes(), 3u);
+    ASSERT_EQ(task.item.completions.size(), 1u);
+    EXPECT_EQ(task.item.completions[0].result, kOutcomeNotAnswer);
+    EXPECT_EQ(task.state.wQuality, 0x0218);
+    EXPECT_EQ(platform::FileTimeTicks(task.state.ftTimeStamp),
+              platform::FileTimeTicks(
+                  DateTimeToOPCTime(lastWrite + 3000 / platform::kMillisecondsPerDay)));
+    EXPECT_EQ(task.state.vDataValue.vt, VT_EMPTY) << "the item keeps its value";
+    ASSERT_EQ(task.item.exchanges.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].answered, 0u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 3u);
+    int unreachable = 0;
+    for (const auto& line : server_.log) {
+        unreachable += line == "COM1 Адрес 5: устройство не доступно" ? 1 : 0;
+    }
+    EXPECT_EQ(unreachable, 1);
+    const TDevice& device = Ports[0].Devices[0];
+    EXPECT_EQ(device.State, sdNotAnswer);
+    EXPECT_FALSE(device.TryConnect);
+    EXPECT_EQ(Unsettled(task.item, {5}), "");
+}
+
+TEST_F(OnLine, SilentControllerIsWrittenOnlyOncePerTimeNextSend) {
+    DriverSettings.CountTry = 1;
+    PropertySet node = NetworkNode(2, 7);
+    PropertySet item = Item(u"Состояние", kPropStateBit, 0);
+    HostTask& first = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    clock_.Advance(3000);
+    driver_->Execute();
+    ASSERT_EQ(first.item.completions.size(), 1u);
+    ASSERT_EQ(Writes(), 1u);
+
+    // 57000 ms after the write: captured, not written, failed in the same cycle.
+    clock_.Advance(56999);
+    HostTask& paced = Task(tAsyncRead, 2, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    EXPECT_EQ(Writes(), 1u);
+    ASSERT_EQ(paced.item.completions.size(), 1u);
+    EXPECT_EQ(paced.item.completions[0].result, kOutcomeNotAnswer);
+    EXPECT_TRUE(paced.item.exchanges.empty()) << "nothing was written, nothing to report";
+    EXPECT_EQ(com_.calls.back().kind, PortCall::Release);
+
+    clock_.Advance(1); // 60000 ms after the last write
+    HostTask& due = Task(tAsyncRead, 3, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    EXPECT_EQ(Writes(), 2u);
+    EXPECT_TRUE(due.item.completions.empty());
+    Reply(Framed({0x07, 0xBF, 0x01}), 2);
+    ASSERT_EQ(due.item.completions.size(), 1u);
+    EXPECT_EQ(due.item.completions[0].result, S_OK);
+    EXPECT_EQ(due.state.vDataValue.lVal, 1);
+    EXPECT_TRUE(Ports[0].Devices[0].TryConnect) << "a reply restores repeats";
+    EXPECT_EQ(Unsettled(first.item, {1}) + Unsettled(paced.item, {2}) + Unsettled(due.item, {3}),
+              "");
+}
+
+TEST_F(OnLine, RepeatsStopAt255WritesWhateverCountTrySays) {
+    DriverSettings.CountTry = 1000;
+    DriverSettings.WaitTimeout = 10;
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Брутто");
+    HostTask& task = Task(tAsyncRead, 9, node, item);
+    driver_->RunTasks(0);
+    RunUntilDone(task, 10, 2000);
+    EXPECT_EQ(Writes(), 255u);
+    ASSERT_EQ(task.item.completions.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 255u);
+    EXPECT_EQ(Unsettled(task.item, {9}), "");
+}
+
+TEST_F(OnLine, RefusedWriteIsLoggedAndRunsIntoTheTimeOut) {
+    DriverSettings.CountTry = 1;
+    com_.writeAnswer = 1;
+    PropertySet node = NetworkNode(3, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tSyncRead, 4, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    ASSERT_EQ(server_.log.size(), 1u);
+    EXPECT_EQ(server_.log[0], "COM4: Ошибка при записи в порт");
+    EXPECT_EQ(Ports[0].Devices[0].State, sdFailed);
+    EXPECT_EQ(Ports[0].Commands.front()->TryCount, 1);
+    clock_.Advance(3000);
+    driver_->Execute();
+    EXPECT_EQ(task.result, kOutcomeNotAnswer);
+    EXPECT_EQ(task.state.wQuality, 0x0218);
+}
+
+TEST_F(OnLine, NothingHappensWithoutPortsAndServiceReachesIdlePorts) {
+    driver_->Execute();
+    EXPECT_TRUE(com_.calls.empty());
+    EXPECT_TRUE(server_.log.empty());
+
+    com_.captureAnswer = false;
+    PropertySet node = NetworkNode(1, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    for (int i = 0; i < 3; ++i) {
+        clock_.Advance(100000);
+        driver_->Execute();
+    }
+    EXPECT_EQ(Writes(), 0u) << "a port never granted is never written";
+    EXPECT_TRUE(task.item.completions.empty()) << "and never times out";
+    EXPECT_EQ(Ports[0].Commands.front()->State, csWaiting);
+    const auto kinds = Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), PortCall::Service), 3);
+}
+
+TEST_F(OnLine, BytesWithoutAnActiveRequestAreOnlyLogged) {
+    Reply({0xFF, 0x05, 0xC2, 0xFF, 0xFF}, 4);
+    ASSERT_EQ(server_.log.size(), 2u);
+    EXPECT_EQ(server_.log[0], "COM5 Rx: FF 05 C2 FF FF ");
+    EXPECT_EQ(server_.log[1], "Получены не ожидаемые данные");
+
+    PropertySet node = NetworkNode(4, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF}, 4); // still csWaiting
+    EXPECT_TRUE(task.item.completions.empty());
+    EXPECT_EQ(server_.log.back(), "Получены не ожидаемые данные");
+    EXPECT_TRUE(com_.calls.empty()) << "the port is not released: it was never captured";
+
+    // A call without data and without an active request does nothing at all.
+    const std::size_t lines = server_.log.size();
+    receive_->OnReceiveData(4, nullptr, 0);
+    EXPECT_EQ(server_.log.size(), lines);
+}
+
+TEST_F(OnLine, NegativeSizeIsACallWithoutData) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    const Bytes garbage(16, 0x11);
+    const std::size_t lines = server_.log.size();
+    receive_->OnReceiveData(0, garbage.data(), -5);
+    EXPECT_EQ(server_.log.size(), lines) << "no Rx line: nothing was received";
+    EXPECT_EQ(com_.calls.back().kind, PortCall::Release);
+    EXPECT_EQ(Ports[0].Commands.front()->State, csWaiting) << "handled as a missing reply";
+    EXPECT_TRUE(task.item.completions.empty());
+}
+
+TEST_F(OnLine, PurgeActionsGivesBackCapturedPortsAndCompletesNothing) {
+    PropertySet node0 = NetworkNode(0, 5);
+    PropertySet node1 = NetworkNode(1, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& active = Task(tAsyncRead, 1, node0, item);
+    HostTask& waiting = Task(tAsyncRead, 2, node1, item);
+    driver_->RunTasks(0);
+    com_.captureAnswer = true;
+    driver_->Execute();
+    // Port 2 (COM2) captured and written; free it by hand so it is back to waiting.
+    Reply(Framed({0x05, 0xC2, 0x00, 0x00, 0x00, 0x00}), 1);
+    ASSERT_EQ(waiting.item.completions.size(), 1u);
+    com_.calls.clear();
+
+    driver_->PurgeActions();
+    ASSERT_EQ(com_.calls.size(), 1u);
+    EXPECT_EQ(com_.calls[0].kind, PortCall::Release);
+    EXPECT_EQ(com_.calls[0].port, 0);
+    EXPECT_TRUE(Ports.empty());
+    EXPECT_EQ(Unsettled(active.item, {1}, true), "");
+}
+
+TEST_F(OnLine, OutcomeOfEachKindOfBadReply) {
+    struct Case {
+        const char* what;
+        Bytes reply;
+        HRESULT outcome;
+        std::uint16_t quality;
+    };
+    const Case cases[] = {
+        {"checksum error",
+         {0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4B, 0xFF, 0xFF},
+         kOutcomeChecksum,
+         0x0318},
+        {"another controller", Framed({0x06, 0xC2, 0x45, 0x23, 0x01, 0x00}), kOutcomeWrongReply,
+         0x0618},
+        {"another command", Framed({0x05, 0xC3, 0x45, 0x23, 0x01, 0x00}), kOutcomeWrongReply,
+         0x0618},
+        {"one byte short", Framed({0x05, 0xC2, 0x45, 0x23, 0x01}), kOutcomeWrongReply, 0x0618},
+        {"too short for the echo", Framed({}), kFail, 0},
+        {"nothing left after extraction", {0xFF, 0xFF, 0xFF}, kFail, 0},
+    };
+    DriverSettings.CountTry = 1;
+    std::uint32_t id = 0;
+    for (const auto& c : cases) {
+        PropertySet node = NetworkNode(0, 5);
+        PropertySet item = Item(u"Вес Нетто");
+        HostTask& task = Task(tAsyncRead, ++id, node, item);
+        driver_->RunTasks(0);
+        Ports[0].Devices[0].TryConnect = true; // each case starts from a reachable controller
+        driver_->Execute();
+        Reply(c.reply);
+        ASSERT_EQ(task.item.completions.size(), 1u) << c.what;
+        EXPECT_EQ(task.item.completions[0].result, c.outcome) << c.what;
+        EXPECT_EQ(task.state.wQuality, c.quality) << c.what;
+        EXPECT_EQ(task.state.vDataValue.vt, VT_EMPTY) << c.what;
+        ASSERT_EQ(task.item.exchanges.size(), 1u) << c.what;
+        EXPECT_EQ(task.item.exchanges[0].answered, 1u) << c.what << ": bytes did come";
+        EXPECT_EQ(Unsettled(task.item, {id}), "") << c.what;
+    }
+}
+
+TEST_F(OnLine, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Ports[0].Devices[0].State = sdFailed;
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4B, 0xFF, 0xFF});
+    EXPECT_TRUE(task.item.completions.empty());
+    EXPECT_EQ(Ports[0].Commands.front()->State, csWaiting);
+    EXPECT_EQ(Ports[0].Devices[0].State, sdSuccess);
+
+    driver_->Execute();
+    driver_->Execute(); // the second attempt waits for its reply
+    EXPECT_EQ(Writes(), 2u);
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    ASSERT_EQ(task.item.exchanges.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].answered, 1u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 1u);
+    EXPECT_EQ(task.item.completions[0].result, S_OK);
+}
+
+TEST_F(OnLine, ReplyInTwoPiecesIsNotReassembled) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23});
+    EXPECT_TRUE(task.item.completions.empty()) << "judged alone: a checksum error, repeated";
+    EXPECT_EQ(Ports[0].Commands.front()->State, csWaiting);
+    Reply({0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    EXPECT_EQ(server_.log.back(), "Получены не ожидаемые данные");
+    driver_->Execute();
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    ASSERT_EQ(task.item.completions.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 1u);
+}
+
+TEST_F(OnLine, TasksSharingARequestEachTakeTheirOwnPart) {
+    PropertySet node = NetworkNode(0, 39);
+    PropertySet bit0 = Item(u"Дискретные входы", kPropDigitalInput, 0);
+    PropertySet bit7 = Item(u"Дискретные входы", kPropDigitalInput, 7);
+    PropertySet bit9 = Item(u"Дискретные входы", kPropDigitalInput, 9);
+    HostTask& a = Task(tAsyncRead, 1, node, bit0);
+    HostTask& b = Task(tAsyncRead, 2, node, bit7);
+    HostTask& c = Task(tAsyncRead, 3, node, bit9);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    ASSERT_EQ(Writes(), 1u);
+    EXPECT_EQ(com_.Writes()[0], (Bytes{0xFF, 0x27, 0xC4, 0xFF, 0xFE, 0xFF, 0xFF}));
+    Reply(Framed({0x27, 0xC4, 0x80}));
+    EXPECT_EQ(a.state.vDataValue.lVal, 0);
+    EXPECT_EQ(a.state.vDataValue.vt, VT_I4);
+    EXPECT_EQ(b.state.vDataValue.lVal, 1);
+    EXPECT_EQ(c.item.completions[0].result, kFail) << "bit 9 of a one-byte mask";
+    EXPECT_EQ(c.state.wQuality, 0);
+    // Batch order: the first task of the batch reports first.
+    EXPECT_EQ(a.item.exchanges[0].first, 1);
+    EXPECT_EQ(b.item.exchanges[0].first, 0);
+    EXPECT_EQ(c.item.exchanges[0].first, 0);
+    EXPECT_EQ(Unsettled(a.item, {1}) + Unsettled(b.item, {2}) + Unsettled(c.item, {3}), "");
+}
+
+TEST_F(OnLine, WrongEchoFailsEveryTaskOfTheRequestAndIsLoggedOnce) {
+    DriverSettings.CountTry = 1;
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet bit0 = Item(u"Состояние", kPropStateBit, 0);
+    PropertySet bit1 = Item(u"Состояние", kPropStateBit, 1);
+    HostTask& a = Task(tAsyncRead, 1, node, bit0);
+    HostTask& b = Task(tAsyncRead, 2, node, bit1);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    const double sent = platform::LocalNow();
+    clock_.Advance(50);
+    Reply(Framed({0x06, 0xBF, 0x03}));
+    EXPECT_EQ(a.item.completions[0].result, kOutcomeWrongReply);
+    EXPECT_EQ(platform::FileTimeTicks(a.state.ftTimeStamp),
+              platform::FileTimeTicks(clock_.UtcNow()));
+    EXPECT_EQ(b.item.completions[0].result, kOutcomeWrongReply);
+    EXPECT_EQ(b.state.wQuality, 0x0618);
+    EXPECT_EQ(
+        platform::FileTimeTicks(b.state.ftTimeStamp),
+        platform::FileTimeTicks(DateTimeToOPCTime(sent + 3000 / platform::kMillisecondsPerDay)))
+        << "the later task takes the failure path";
+    EXPECT_EQ(server_.log.back(), "COM1 Адрес 5: устройство не доступно");
+}
+
+TEST_F(OnLine, SerialAddressedControllerIsNamedBySerialInTheLog) {
+    DriverSettings.CountTry = 1;
+    PropertySet node = testing::SerialNode(0, 999999);
+    PropertySet item = Item(u"Вес Брутто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply(Framed({0x00, 0x0F, 0x42, 0x3F, 0xC3, 0x05, 0x02, 0x00, 0x81}));
+    EXPECT_EQ(task.item.completions[0].result, S_OK);
+    EXPECT_DOUBLE_EQ(task.state.vDataValue.dblVal, -20.5);
+
+    HostTask& silent = Task(tAsyncRead, 2, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    clock_.Advance(3000);
+    driver_->Execute();
+    EXPECT_EQ(silent.item.completions[0].result, kOutcomeNotAnswer);
+    EXPECT_EQ(server_.log.back(), "COM1 Серийный номер 999999: устройство не доступно");
+}
+
+TEST_F(OnLine, HostThatThrowsInACompletionDoesNotStopTheOthers) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet bit0 = Item(u"Состояние", kPropStateBit, 0);
+    PropertySet bit1 = Item(u"Состояние", kPropStateBit, 1);
+    HostTask& a = Task(tAsyncRead, 1, node, bit0);
+    HostTask& b = Task(tAsyncRead, 2, node, bit1);
+    a.item.onComplete = [] { throw std::runtime_error("host failure"); };
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply(Framed({0x05, 0xBF, 0x02}));
+    EXPECT_EQ(b.state.vDataValue.lVal, 1);
+    EXPECT_EQ(b.item.completions.size(), 1u);
+    EXPECT_EQ(a.item.exchanges.size(), 1u) << "the report still follows";
+    EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+    EXPECT_EQ(Unsettled(a.item, {1}) + Unsettled(b.item, {2}), "");
+}
+
+} // namespace
+} // namespace vemox
