@@ -110,10 +110,10 @@ TEST_F(NodePage, TheFirstSaveHandsTheHostTheFirstContent) {
 }
 
 TEST_F(NodePage, ThePortListKeepsTheRegistryOrderOfNamesFromCom1ToCom99Textually) {
-    MakePage({u"COM3", u"COM10", u"CNCA0", u"COM1", u"com2", u"COM0", u"COM100", u"COM1A",
-              u"COM3", u"COMA"});
-    EXPECT_EQ(Ports(), (std::vector<std::u16string>{u"COM3", u"COM10", u"COM1", u"COM100",
-                                                    u"COM1A", u"COM3"}));
+    MakePage({u"COM3", u"COM10", u"CNCA0", u"COM1", u"com2", u"COM0", u"COM100", u"COM1A", u"COM3",
+              u"COMA"});
+    EXPECT_EQ(Ports(), (std::vector<std::u16string>{u"COM3", u"COM10", u"COM1", u"COM100", u"COM1A",
+                                                    u"COM3"}));
     EXPECT_EQ(page->cbxComPort.Selected(), 0);
 }
 
@@ -130,9 +130,14 @@ TEST_F(NodePage, SavesAreRefusedWithTheRightBoxAndNoSavedNotification) {
     };
     const Case cases[] = {
         {"no port", {}, S_OK, 0, "Выберите COM порт", "Добавить узел", true, false},
-        {"duplicate", {u"COM1"}, kOpcDuplicateName, 1,
-         "Узел с таким именем уже существует\r\nВведите другое имя узла", "Не верное имя узла",
-         false, true},
+        {"duplicate",
+         {u"COM1"},
+         kOpcDuplicateName,
+         1,
+         "Узел с таким именем уже существует\r\nВведите другое имя узла",
+         "Не верное имя узла",
+         false,
+         true},
         {"failure", {u"COM1"}, E_FAIL, 1, "Ошибка при добавлении узла", "Ошибка", false, false},
     };
     for (const Case& c : cases) {
@@ -279,8 +284,8 @@ TEST_F(NodePage, AfterDetachingTheHostObjectIsReleasedAndSavesDoNothing) {
 TEST_F(NodePage, ReloadShowsTheNodeLastLoadedEvenAfterTheHostFreedItsSet) {
     MakePage({u"COM1", u"COM2"});
     {
-        auto set = std::make_unique<PropertySet>(NodeSet(
-            4000, Variant::Int32(1), false, Variant::Int64(9), Variant::Int64(77)));
+        auto set = std::make_unique<PropertySet>(
+            NodeSet(4000, Variant::Int32(1), false, Variant::Int64(9), Variant::Int64(77)));
         Load(u"Scale_1", *set);
     } // the host frees its set while the page stays open
     Type(page->edtNameNode, u"x");

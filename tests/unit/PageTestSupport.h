@@ -4,8 +4,8 @@
 
 #include "config/PageSupport.h"
 #include "config/PropertySet.h"
-#include "fakes/HostFakes.h"
 #include "driver/PluginInterface.h"
+#include "fakes/HostFakes.h"
 #include "platform/Clock.h"
 #include "platform/HeadlessControls.h"
 #include "platform/MessageBox.h"
@@ -30,11 +30,11 @@ struct Box {
 class BoxRecorder {
 public:
     BoxRecorder() {
-        previous_ = platform::SetMessageBoxHook(
-            [this](std::u16string_view text, std::u16string_view caption, std::uint32_t flags) {
-                boxes.push_back(
-                    {platform::Utf16ToUtf8(text), platform::Utf16ToUtf8(caption), flags});
-            });
+        previous_ = platform::SetMessageBoxHook([this](std::u16string_view text,
+                                                       std::u16string_view caption,
+                                                       std::uint32_t flags) {
+            boxes.push_back({platform::Utf16ToUtf8(text), platform::Utf16ToUtf8(caption), flags});
+        });
     }
     ~BoxRecorder() { platform::SetMessageBoxHook(previous_); }
     BoxRecorder(const BoxRecorder&) = delete;
@@ -180,6 +180,8 @@ inline KibShortString* ShortText(std::u16string_view text, KibShortString& targe
     return &target;
 }
 
-inline WindowHandle HostWindow(std::uintptr_t n) { return reinterpret_cast<WindowHandle>(n); }
+inline WindowHandle HostWindow(std::uintptr_t n) {
+    return reinterpret_cast<WindowHandle>(n);
+}
 
 } // namespace vemox::testing

@@ -19,7 +19,9 @@ using Pair = std::pair<std::string, std::string>;
 
 class SettingsPage : public ::testing::Test {
 protected:
-    void SetUp() override { PortDriver->Initial(&server, nullptr, nullptr, nullptr, nullptr, nullptr); }
+    void SetUp() override {
+        PortDriver->Initial(&server, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
     void TearDown() override {
         PortDriver->Deinitial();
         DriverSettings = TDriverSettings{};
@@ -68,8 +70,10 @@ TEST_F(SettingsPage, InitShowsStoredMillisecondsAsRoundedClampedSeconds) {
         std::int32_t wait, tries, next;
     };
     const Case cases[] = {
-        {{2500, 3, 60000, true}, 2, 3, 60},   {{3500, 3, 1500, true}, 4, 3, 2},
-        {{0, 0, 1000000, true}, 1, 1, 999},   {{1200000, 250, 400, false}, 999, 100, 1},
+        {{2500, 3, 60000, true}, 2, 3, 60},
+        {{3500, 3, 1500, true}, 4, 3, 2},
+        {{0, 0, 1000000, true}, 1, 1, 999},
+        {{1200000, 250, 400, false}, 999, 100, 1},
     };
     for (const Case& c : cases) {
         DriverSettings = c.stored;
