@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The one command that proves the tree: on a Debian 12 machine it installs whatever tools are
+# missing, builds all four presets with zero warnings, runs the native tests (plain and under
+# the sanitizers), runs the Windows tests under Wine, and checks the libraries' export and
+# import tables. It prints a summary and exits non-zero if anything failed.
+# Usage (as root on a fresh machine, or as anyone once the packages are there):
+#   bash scripts/test-all.sh
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+started=$SECONDS
+logs=build/test-all
+mkdir -p "$logs"
+
+packages=(
+    cmake ninja-build g++
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+    binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+    wine64 xvfb xauth
+    libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
+    clang-14 libclang-rt-14-dev imagemagick
+)
+
+install_missing() {
+    local missing=() p
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        echo "All required packages are installed."
+        return 0
+    fi
+    echo "Missing packages: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Run as root (or install them first): apt-get install ${missing[*]}" >&2
+        return 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y "${missing[@]}" </dev/null
+}
+
+results=()
+failed=0
+
+# step <name> <command...>: runs one step, records its outcome and time, never aborts the run.
+step() {
+    local name="$1" t0=$SECONDS
+    shift
+    echo
+    echo "==== $name"
+    if "$@"; then
+        results+=("PASS  $name ($((SECONDS - t0)) s)")
+        return 0
+    fi
+    results+=("FAIL  $name ($((SECONDS - t0)) s)")
+    failed=1
+    return 1
+}
+
+# Configures and builds one preset; any warning anywhere in the log (compiler or linker) fails.
+build() {
+    local preset="$1"
+    local log="$logs/build-$preset.log"
+    cmake --preset "$preset" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1 || {
+        tail -n 60 "$log"
+        return 1
+    }
+    if grep -n -E 'warning:|CMake Warning' "$log"; then
+        echo "warnings in the $preset build (full log: $log)" >&2
+        return 1
+    fi
+    echo "built $preset (log: $log)"
+}
+
+run_tests() {
+    ctest --preset "$1" --timeout 600
+}
+
+run_windows_tests() {
+    xvfb-run -a ctest --preset win64 --timeout 600
+}
+
+# Also runs when the script itself stops early, so a broken run never reads as a pass.
+summary() {
+    local status="$1"
+    echo
+    echo "==== Summary"
+    local line
+    for line in "${results[@]}"; do
+        echo "  $line"
+    done
+    echo "  total $((SECONDS - started)) s"
+    if [ "$failed" -ne 0 ] || [ "$status" -ne 0 ]; then
+        echo "RESULT: FAILED (exit status $status)"
+    else
+        echo "RESULT: all passed"
+    fi
+}
+trap 'summary $?' EXIT
+
+step "install missing packages" install_missing || exit 1
+
+if step "build linux" build linux; then
+    step "tests linux" run_tests linux || true
+fi
+if step "build linux-asan" build linux-asan; then
+    step "tests linux-asan" run_tests linux-asan || true
+fi
+if step "build win64" build win64; then
+    step "tests win64 (wine64)" run_windows_tests || true
+fi
+step "build win32" build win32 || true
+step "export and import tables" bash scripts/check-binaries.sh build || true
+
+exit "$failed"
