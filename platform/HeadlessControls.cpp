@@ -37,7 +37,7 @@ void HeadlessPanel::BringToFront() {
 
 WindowHandle HeadlessPage::Handle() const {
     // A distinct value per page, like a real handle; nothing dereferences it.
-    return const_cast<HeadlessPage*>(this);
+    return reinterpret_cast<WindowHandle>(const_cast<HeadlessPage*>(this));
 }
 
 TextField& HeadlessPage::AddTextField(const Rect&, std::u16string_view) {

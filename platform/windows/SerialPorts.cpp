@@ -1,6 +1,5 @@
 #include "platform/SerialPorts.h"
-
-#include "platform/Types.h"
+#include "platform/windows/SerialPortsWin.h"
 
 namespace vemox::platform {
 
@@ -8,11 +7,11 @@ namespace vemox::platform {
 // administrator and would leave the operator without any port to choose.
 constexpr REGSAM kSerialKeyAccess = KEY_READ;
 
-std::vector<std::u16string> SystemSerialPortNames() {
+std::vector<std::u16string> ReadSerialPortNamesWith(RegistryOpen open) {
     std::vector<std::u16string> names;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\serialcomm", 0, kSerialKeyAccess,
-                        &key) != ERROR_SUCCESS) {
+    if (open(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\serialcomm", 0, kSerialKeyAccess, &key) !=
+        ERROR_SUCCESS) {
         return names;
     }
     for (DWORD index = 0;; ++index) {
@@ -37,6 +36,10 @@ std::vector<std::u16string> SystemSerialPortNames() {
     }
     ::RegCloseKey(key);
     return names;
+}
+
+std::vector<std::u16string> SystemSerialPortNames() {
+    return ReadSerialPortNamesWith(::RegOpenKeyExW);
 }
 
 } // namespace vemox::platform

@@ -175,6 +175,11 @@ inline platform::HeadlessPage& Headless(platform::PageWindow& window) {
     return dynamic_cast<platform::HeadlessPage&>(window);
 }
 
+// The driver's own pages have real windows where there is a window system.
+inline bool SystemPagesAreHeadless() {
+    return dynamic_cast<platform::HeadlessPage*>(platform::CreateSystemPage(1, 1).get()) != nullptr;
+}
+
 inline KibShortString* ShortText(std::u16string_view text, KibShortString& target) {
     GetShortString(text, target);
     return &target;
