@@ -18,7 +18,7 @@ namespace {
 constexpr int kLabelLeft = 8;
 constexpr int kFieldLeft = 104;
 constexpr int kRowHeight = 21;
-constexpr int kIdentLeft = 176;
+constexpr int kIdentLeft = 202;
 constexpr std::uint32_t kBoxFlags = platform::kBoxTaskModal | platform::kBoxIconWarning;
 
 } // namespace
@@ -30,12 +30,12 @@ TfmNodeProps::TfmNodeProps(const platform::PageWindowFactory& factory)
           window_->AddTextField({kFieldLeft, 40, 170, kRowHeight}, kHintNodeDescription)),
       rxsScanRate(window_->AddSpinField({kFieldLeft, 72, 64, kRowHeight}, 0, 9999, kHintScanRate)),
       rxsDeviceAddress(
-          window_->AddSpinField({kIdentLeft, 140, 98, kRowHeight}, kAddressMin, kAddressMax, u"")),
+          window_->AddSpinField({kIdentLeft, 140, 73, kRowHeight}, kAddressMin, kAddressMax, u"")),
       cbxComPort(window_->AddChoiceList({kFieldLeft, 104, 90, 200})),
       rxsSerialNumber(
-          window_->AddSpinField({kIdentLeft, 172, 98, kRowHeight}, kSerialMin, kSerialMax, u"")),
-      rbtnUseAddress(window_->AddRadioButton({kLabelLeft, 142, 164, 17}, kLabelUseAddress, 1)),
-      rbtnUseSerialNumber(window_->AddRadioButton({kLabelLeft, 174, 164, 17}, kLabelUseSerial, 1)) {
+          window_->AddSpinField({kIdentLeft, 172, 73, kRowHeight}, kSerialMin, kSerialMax, u"")),
+      rbtnUseAddress(window_->AddRadioButton({kLabelLeft, 142, 192, 17}, kLabelUseAddress, 1)),
+      rbtnUseSerialNumber(window_->AddRadioButton({kLabelLeft, 174, 192, 17}, kLabelUseSerial, 1)) {
     window_->AddLabel({kLabelLeft, 11, 92, 15}, kLabelNodeName);
     window_->AddLabel({kLabelLeft, 43, 92, 15}, kLabelDescription);
     window_->AddLabel({kLabelLeft, 75, 92, 15}, kLabelScanRate);
