@@ -150,7 +150,8 @@ inline constexpr char16_t kLabelNodeName[] = u"Имя узла:";
 inline constexpr char16_t kLabelDescription[] = u"Описание:";
 inline constexpr char16_t kLabelScanRate[] = u"Частота опроса:";
 inline constexpr char16_t kLabelSeconds[] = u"сек";
-inline constexpr char16_t kLabelComPort[] = u"СОМ порт:"; // Cyrillic С, О, М as the operator sees it
+// Written with the Cyrillic letters С, О, М, as the operator has always seen it.
+inline constexpr char16_t kLabelComPort[] = u"СОМ порт:";
 inline constexpr char16_t kLabelUseAddress[] = u"Использовать адрес";
 inline constexpr char16_t kLabelUseSerial[] = u"Использовать серийный номер";
 inline constexpr char16_t kHintNodeName[] = u"Имя узла";
@@ -161,7 +162,8 @@ inline constexpr char16_t kPortLowest[] = u"COM1";
 inline constexpr char16_t kPortHighest[] = u"COM99";
 inline constexpr char16_t kBoxSelectPort[] = u"Выберите COM порт";
 inline constexpr char16_t kBoxAddNodeCaption[] = u"Добавить узел";
-inline constexpr char16_t kBoxNodeExists[] = u"Узел с таким именем уже существует\r\nВведите другое имя узла";
+inline constexpr char16_t kBoxNodeExists[] =
+    u"Узел с таким именем уже существует\r\nВведите другое имя узла";
 inline constexpr char16_t kBoxBadNodeNameCaption[] = u"Не верное имя узла";
 inline constexpr char16_t kBoxNodeAddFailed[] = u"Ошибка при добавлении узла";
 

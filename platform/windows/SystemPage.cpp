@@ -297,7 +297,8 @@ public:
             throw std::invalid_argument("host window");
         }
         const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
-        ::SetWindowLongPtrW(hwnd_, GWL_STYLE, (style & ~static_cast<LONG_PTR>(WS_POPUP)) | WS_CHILD);
+        ::SetWindowLongPtrW(hwnd_, GWL_STYLE,
+                            (style & ~static_cast<LONG_PTR>(WS_POPUP)) | WS_CHILD);
         ::SetLastError(0);
         if (!::SetParent(hwnd_, parent) && ::GetLastError() != 0) {
             throw std::runtime_error("SetParent");
@@ -312,7 +313,9 @@ public:
         ::ShowWindow(hwnd_, SW_HIDE);
         ::SetParent(hwnd_, nullptr);
         const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
-        ::SetWindowLongPtrW(hwnd_, GWL_STYLE, (style & ~static_cast<LONG_PTR>(WS_CHILD)) | static_cast<LONG_PTR>(WS_POPUP));
+        ::SetWindowLongPtrW(hwnd_, GWL_STYLE,
+                            (style & ~static_cast<LONG_PTR>(WS_CHILD)) |
+                                static_cast<LONG_PTR>(WS_POPUP));
     }
     bool Visible() const override {
         return (::GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;

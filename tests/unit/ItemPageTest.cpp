@@ -170,27 +170,6 @@ TEST_F(ItemPage, EachOperationShowsItsPanelAndStoresOnlyItsOwnParameters) {
         << "operation picks send nothing";
 }
 
-TEST_F(ItemPage, TheItemKeepsARateOfItsOwnOnlyWhenItDiffersFromItsNodes) {
-    struct Case {
-        std::optional<std::int64_t> nodeMs;
-        std::int32_t pageSeconds;
-        const char* stored;
-    };
-    const Case cases[] = {
-        {1000, 1, "NULL"}, {1000, 2, "I8:2000"}, {std::nullopt, 2, "NULL"},
-        {0, 0, "NULL"},    {2000, 0, "I8:0"},
-    };
-    for (const Case& c : cases) {
-        calls.clear();
-        PropertySet node = NodeWithRate(c.nodeMs);
-        Add(node);
-        page.rxsScanRate.SetValue(c.pageSeconds);
-        Send(WM_ITEM_ADD);
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].records[6].value, c.stored) << c.pageSeconds;
-    }
-}
-
 TEST_F(ItemPage, OpeningAGrossWeightItemAndSavingItUnchangedKeepsIt) {
     PropertySet node = NodeWithRate(1000);
     PropertySet item = ItemSet({{kPropDescription, Variant::Text(u"Брутто")},
