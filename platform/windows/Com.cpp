@@ -5,17 +5,7 @@
 
 namespace vemox::platform {
 
-namespace {
-int gFailingAllocations = 0;
-} // namespace
-
-void FailTaskMemAllocations(int count) noexcept { gFailingAllocations = count; }
-
-void* TaskMemAlloc(std::size_t size) noexcept {
-    if (gFailingAllocations > 0) {
-        --gFailingAllocations;
-        return nullptr;
-    }
+void* SystemTaskMemAlloc(std::size_t size) noexcept {
     return ::CoTaskMemAlloc(size);
 }
 
