@@ -3,13 +3,43 @@
 #pragma once
 
 #include "driver/PluginInterface.h"
+#include "platform/Controls.h"
+
+#include <memory>
 
 namespace vemox {
 
 class TfmConfig {
 public:
+    explicit TfmConfig(const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+    TfmConfig(const TfmConfig&) = delete;
+    TfmConfig& operator=(const TfmConfig&) = delete;
+
     // Applies one settings pair; see ApplySettingsPair.
     bool LoadConfig(const KibShortString& name, const KibShortString& value);
+
+    // Binds the page to the host window and shows DriverSettings.
+    void Init(WindowHandle parentHandle);
+    void ConfigChange();
+    void WMSettingsSave();
+    void WMSettingsReload();
+    void WMPageDetach();
+
+    platform::PageWindow& Window() noexcept { return *window_; }
+
+private:
+    void OnMessage(std::uint32_t message);
+
+    std::unique_ptr<platform::PageWindow> window_;
+
+public:
+    platform::SpinField& rxedtWaitTimeout;
+    platform::SpinField& rxedtCountTry;
+    platform::SpinField& rxedtTimeNextSend;
+    platform::ToggleButton& chbxCalcCRC;
+
+    WindowHandle FParentHandle = nullptr;
+    bool FInitial = false;
 };
 
 } // namespace vemox

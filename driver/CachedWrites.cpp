@@ -21,16 +21,15 @@ bool HasWeightPoint(const TSaveData& cache, std::uint8_t number) noexcept {
                        [number](const TWeightPoint& p) { return p.Number == number; });
 }
 
+// The command byte of a framed request: after the start marker and the address section,
+// where each address byte 0xFF is followed by its stuffing byte.
 std::uint8_t CommandCode(const TCommand& command) noexcept {
-    // The frame's body starts after the start marker; neither an address byte 0xFF nor the
-    // serial bytes before the command matter here, as the command is found by position in
-    // the unstuffed body.
     if (!command.Data || command.Size < 3 || command.AddressSize == 0) {
         return 0;
     }
-    std::int32_t index = 1; // after the start marker
+    std::int32_t index = 1;
     for (std::uint8_t i = 0; i < command.AddressSize && index < command.Size; ++i) {
-        index += command.Data[index] == 0xFF ? 2 : 1; // a stuffed 0xFF takes two bytes
+        index += command.Data[index] == 0xFF ? 2 : 1;
     }
     return index < command.Size ? command.Data[index] : 0;
 }

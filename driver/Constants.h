@@ -113,4 +113,79 @@ constexpr std::int32_t kChildItemFlags = 0x00010102;
 constexpr std::uint32_t kAccessRead = 1;
 constexpr std::uint32_t kAccessReadWrite = 3;
 
+// ---- Window messages between the host and the pages (both parameters always 0) ----
+constexpr std::uint32_t kWmUser = 0x0400;
+constexpr std::uint32_t WM_SETTINGS_CHANGED = kWmUser + 300;
+constexpr std::uint32_t WM_SETTINGS_SAVE = kWmUser + 301;
+constexpr std::uint32_t WM_SETTINGS_RELOAD = kWmUser + 303;
+constexpr std::uint32_t WM_PAGE_DETACH = kWmUser + 304;
+constexpr std::uint32_t WM_NODE_CHANGED_EMPTY_NAME = kWmUser + 310;
+constexpr std::uint32_t WM_NODE_CHANGED = kWmUser + 311;
+constexpr std::uint32_t WM_NODE_ADD = kWmUser + 312;
+constexpr std::uint32_t WM_NODE_SAVED = kWmUser + 313;
+constexpr std::uint32_t WM_ITEM_CHANGED_EMPTY_NAME = kWmUser + 320;
+constexpr std::uint32_t WM_ITEM_CHANGED = kWmUser + 321;
+constexpr std::uint32_t WM_ITEM_ADD = kWmUser + 322;
+constexpr std::uint32_t WM_ITEM_SAVED = kWmUser + 323;
+constexpr std::uint32_t WM_NODE_UPDATE = kWmUser + 330;
+constexpr std::uint32_t WM_NODE_RELOAD = kWmUser + 331;
+constexpr std::uint32_t WM_ITEM_UPDATE = kWmUser + 340;
+constexpr std::uint32_t WM_ITEM_RELOAD = kWmUser + 341;
+
+// ChangeChildItem's flag that selects the node page; every other value selects the item page.
+constexpr std::uint32_t kChangeChildNode = 1;
+
+// ---- Settings page ----
+constexpr int kConfigPageWidth = 280;
+constexpr int kConfigPageHeight = 171;
+inline constexpr char16_t kLabelWaitTimeout[] = u"Время ожидания ответа, Сек";
+inline constexpr char16_t kLabelCountTry[] = u"Кол-во попыток связи";
+inline constexpr char16_t kLabelTimeNextSend[] = u"Время возобновления опроса, Сек";
+inline constexpr char16_t kLabelCalcCRC[] = u"Подсчет контрольной суммы";
+
+// ---- Node page ----
+constexpr int kNodePageWidth = 283;
+constexpr int kNodePageHeight = 201;
+inline constexpr char16_t kLabelNodeName[] = u"Имя узла:";
+inline constexpr char16_t kLabelDescription[] = u"Описание:";
+inline constexpr char16_t kLabelScanRate[] = u"Частота опроса:";
+inline constexpr char16_t kLabelSeconds[] = u"сек";
+// Written with the Cyrillic letters С, О, М, as the operator has always seen it.
+inline constexpr char16_t kLabelComPort[] = u"СОМ порт:";
+inline constexpr char16_t kLabelUseAddress[] = u"Использовать адрес";
+inline constexpr char16_t kLabelUseSerial[] = u"Использовать серийный номер";
+inline constexpr char16_t kHintNodeName[] = u"Имя узла";
+inline constexpr char16_t kHintNodeDescription[] = u"Текстовое описание узла";
+inline constexpr char16_t kHintScanRate[] = u"Частота опроса переменных узла OPC сервером";
+inline constexpr char16_t kInitialNodeName[] = u"Node";
+inline constexpr char16_t kPortLowest[] = u"COM1";
+inline constexpr char16_t kPortHighest[] = u"COM99";
+inline constexpr char16_t kBoxSelectPort[] = u"Выберите COM порт";
+inline constexpr char16_t kBoxAddNodeCaption[] = u"Добавить узел";
+inline constexpr char16_t kBoxNodeExists[] =
+    u"Узел с таким именем уже существует\r\nВведите другое имя узла";
+inline constexpr char16_t kBoxBadNodeNameCaption[] = u"Не верное имя узла";
+inline constexpr char16_t kBoxNodeAddFailed[] = u"Ошибка при добавлении узла";
+
+// ---- Item page ----
+constexpr int kItemPageWidth = 326;
+constexpr int kItemPageHeight = 187;
+inline constexpr char16_t kLabelItemName[] = u"Имя переменной:";
+inline constexpr char16_t kLabelOperation[] = u"Операция:";
+inline constexpr char16_t kLabelCounter[] = u"Номер счетчика:";
+inline constexpr char16_t kLabelInput[] = u"Номер входа:";
+inline constexpr char16_t kLabelOutput[] = u"Номер выхода:";
+inline constexpr char16_t kLabelWeightPoint[] = u"Номер точки:";
+inline constexpr char16_t kLabelStateBit[] = u"Номер бита:";
+inline constexpr char16_t kLevelLower[] = u"Нижний уровень";
+inline constexpr char16_t kLevelUpper[] = u"Верхний уровень";
+inline constexpr char16_t kHintItemName[] = u"Имя переменной";
+inline constexpr char16_t kHintItemDescription[] = u"Текстовое описание переменной";
+inline constexpr char16_t kInitialItemName[] = u"Item";
+inline constexpr char16_t kBoxSelectOperation[] = u"Выберите операцию";
+inline constexpr char16_t kBoxItemExists[] =
+    u"Переменная с таким именем уже существует\r\nВведите другое имя переменной";
+inline constexpr char16_t kBoxBadItemNameCaption[] = u"Не верное имя переменной";
+inline constexpr char16_t kBoxItemAddFailed[] = u"Ошибка при добавлении переменной";
+
 } // namespace vemox

@@ -2,6 +2,8 @@
 // a definite order: they are created at library load in the order written here and freed at
 // unload in the reverse order.
 #include "config/Config.h"
+#include "config/ItemProps.h"
+#include "config/NodeProps.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "driver/Process.h"
@@ -12,6 +14,8 @@ namespace vemox {
 TDriverSettings DriverSettings;
 std::vector<TComPort> Ports;
 
+std::unique_ptr<TfmNodeProps> fmNodeProps;
+std::unique_ptr<TfmItemProps> fmItemProps;
 std::unique_ptr<TfmConfig> fmConfig;
 std::unique_ptr<TKibProcess> PollProcess;
 std::unique_ptr<TComPortDriver> PortDriver;
@@ -20,6 +24,8 @@ namespace {
 
 struct LibraryObjects {
     LibraryObjects() {
+        fmNodeProps = std::make_unique<TfmNodeProps>();
+        fmItemProps = std::make_unique<TfmItemProps>();
         fmConfig = std::make_unique<TfmConfig>();
         PollProcess = std::make_unique<TKibProcess>();
         PortDriver = std::make_unique<TComPortDriver>();
@@ -28,6 +34,8 @@ struct LibraryObjects {
         PortDriver.reset(); // drops every task and the whole registry
         PollProcess.reset();
         fmConfig.reset();
+        fmItemProps.reset();
+        fmNodeProps.reset();
         Ports.clear();
     }
     LibraryObjects(const LibraryObjects&) = delete;

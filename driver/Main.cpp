@@ -1,6 +1,9 @@
 #include "driver/Main.h"
 
 #include "config/Config.h"
+#include "config/ItemProps.h"
+#include "config/NodeProps.h"
+#include "config/PageSupport.h"
 #include "driver/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Process.h"
@@ -26,7 +29,9 @@ void FreeQueuedTask(TQueuedTask* task) noexcept {
     FreeKibMemory(task);
 }
 
-TComPortDriver::~TComPortDriver() { ClearLists(true, true); }
+TComPortDriver::~TComPortDriver() {
+    ClearLists(true, true);
+}
 
 HRESULT VX_STDCALL TComPortDriver::QueryInterface(REFIID riid, void** object) {
     if (!object) {
@@ -45,8 +50,12 @@ HRESULT VX_STDCALL TComPortDriver::QueryInterface(REFIID riid, void** object) {
 }
 
 // The driver lives from library load to unload; references do not govern it.
-ULONG VX_STDCALL TComPortDriver::AddRef() { return static_cast<ULONG>(-1); }
-ULONG VX_STDCALL TComPortDriver::Release() { return static_cast<ULONG>(-1); }
+ULONG VX_STDCALL TComPortDriver::AddRef() {
+    return static_cast<ULONG>(-1);
+}
+ULONG VX_STDCALL TComPortDriver::Release() {
+    return static_cast<ULONG>(-1);
+}
 
 void VX_STDCALL TComPortDriver::Initial(IKibOPCServer* server, IKibComPort* comPort,
                                         KibShortString* name, KibShortString* descript,
@@ -84,37 +93,85 @@ void VX_STDCALL TComPortDriver::Deinitial() {
     }
 }
 
-bool VX_STDCALL TComPortDriver::ConfigCreate(WindowHandle, WindowHandle* child,
+bool VX_STDCALL TComPortDriver::ConfigCreate(WindowHandle parent, WindowHandle* child,
                                              std::int32_t* width, std::int32_t* height) {
-    if (child) {
-        *child = nullptr;
+    ClearPageOutputs(child, width, height);
+    if (!fmConfig) {
+        return false;
     }
-    if (width) {
-        *width = 0;
-    }
-    if (height) {
-        *height = 0;
-    }
-    return false;
+    return EmbedPage(
+        fmConfig->Window(), parent, [&] { fmConfig->Init(parent); }, child, width, height);
 }
 
-bool VX_STDCALL TComPortDriver::AddNodeCreate(WindowHandle parent, IKibItem*, WindowHandle* child,
-                                              std::int32_t* width, std::int32_t* height) {
-    return ConfigCreate(parent, child, width, height);
-}
-
-bool VX_STDCALL TComPortDriver::AddItemCreate(WindowHandle parent, IKibItem*, PItemProperties,
+bool VX_STDCALL TComPortDriver::AddNodeCreate(WindowHandle parent, IKibItem* item,
                                               WindowHandle* child, std::int32_t* width,
                                               std::int32_t* height) {
-    return ConfigCreate(parent, child, width, height);
+    ClearPageOutputs(child, width, height);
+    try {
+        const platform::ComRef<IKibItem> hold(item);
+        if (!fmNodeProps) {
+            return false;
+        }
+        return EmbedPage(
+            fmNodeProps->Window(), parent, [&] { fmNodeProps->Init(parent, item); }, child, width,
+            height);
+    } catch (...) {
+        return false;
+    }
 }
 
-bool VX_STDCALL TComPortDriver::ChangeChildItem(WindowHandle parent, IKibItem*,
-                                                const KibShortString&, std::uint32_t,
-                                                PItemProperties, PItemProperties,
+bool VX_STDCALL TComPortDriver::AddItemCreate(WindowHandle parent, IKibItem* item,
+                                              PItemProperties props, WindowHandle* child,
+                                              std::int32_t* width, std::int32_t* height) {
+    ClearPageOutputs(child, width, height);
+    try {
+        const platform::ComRef<IKibItem> hold(item);
+        if (!fmItemProps) {
+            return false;
+        }
+        return EmbedPage(
+            fmItemProps->Window(), parent, [&] { fmItemProps->Init(parent, item, props, nullptr); },
+            child, width, height);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool VX_STDCALL TComPortDriver::ChangeChildItem(WindowHandle parent, IKibItem* item,
+                                                const KibShortString& itemName, std::uint32_t flag,
+                                                PItemProperties nodeProps, PItemProperties props,
                                                 WindowHandle* child, std::int32_t* width,
                                                 std::int32_t* height) {
-    return ConfigCreate(parent, child, width, height);
+    ClearPageOutputs(child, width, height);
+    try {
+        const platform::ComRef<IKibItem> hold(item);
+        KibShortString name;
+        std::memcpy(name, itemName, sizeof name);
+        if (flag == kChangeChildNode) {
+            if (!fmNodeProps) {
+                return false;
+            }
+            return EmbedPage(
+                fmNodeProps->Window(), parent,
+                [&] {
+                    fmNodeProps->Init(parent, item);
+                    fmNodeProps->SetNode(name, props);
+                },
+                child, width, height);
+        }
+        if (!fmItemProps) {
+            return false;
+        }
+        return EmbedPage(
+            fmItemProps->Window(), parent,
+            [&] {
+                fmItemProps->Init(parent, item, nodeProps, props);
+                fmItemProps->SetItem(name, nodeProps, props);
+            },
+            child, width, height);
+    } catch (...) {
+        return false;
+    }
 }
 
 HRESULT VX_STDCALL TComPortDriver::AddTask(TTaskDef taskDef) {
@@ -213,7 +270,9 @@ void VX_STDCALL TComPortDriver::GetPropStr(std::uint32_t propId, VARIANT value,
     }
 }
 
-HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) { return S_OK; }
+HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) {
+    return S_OK;
+}
 
 void VX_STDCALL TComPortDriver::PurgeActions() {
     // A port captured for an active request is given back, or the host keeps it for ever.
@@ -241,13 +300,21 @@ bool VX_STDCALL TComPortDriver::GetWatchdogTimeout(PItemProperties, PItemPropert
     return true;
 }
 
-bool VX_STDCALL TComPortDriver::SetSlaveMode(bool) { return false; }
+bool VX_STDCALL TComPortDriver::SetSlaveMode(bool) {
+    return false;
+}
 
-bool VX_STDCALL TComPortDriver::GetComPort(TItemProperties, TComPortNum*) { return false; }
+bool VX_STDCALL TComPortDriver::GetComPort(TItemProperties, TComPortNum*) {
+    return false;
+}
 
-bool VX_STDCALL TComPortDriver::IsSupportDataAccess() { return true; }
+bool VX_STDCALL TComPortDriver::IsSupportDataAccess() {
+    return true;
+}
 
-bool VX_STDCALL TComPortDriver::IsSupportHistoryDataAccess() { return false; }
+bool VX_STDCALL TComPortDriver::IsSupportHistoryDataAccess() {
+    return false;
+}
 
 bool VX_STDCALL TComPortDriver::GetAggregates(TAggregates* aggregates) {
     if (aggregates) {
@@ -256,9 +323,13 @@ bool VX_STDCALL TComPortDriver::GetAggregates(TAggregates* aggregates) {
     return false;
 }
 
-bool VX_STDCALL TComPortDriver::RunHDATasks(std::uint8_t) { return false; }
+bool VX_STDCALL TComPortDriver::RunHDATasks(std::uint8_t) {
+    return false;
+}
 
-bool VX_STDCALL TComPortDriver::AddHDATask(TTaskHDADef) { return false; }
+bool VX_STDCALL TComPortDriver::AddHDATask(TTaskHDADef) {
+    return false;
+}
 
 void VX_STDCALL TComPortDriver::Execute() {
     if (PollProcess) {
@@ -266,9 +337,13 @@ void VX_STDCALL TComPortDriver::Execute() {
     }
 }
 
-bool VX_STDCALL TComPortDriver::IsSupportReplicateNode() { return false; }
+bool VX_STDCALL TComPortDriver::IsSupportReplicateNode() {
+    return false;
+}
 
-bool VX_STDCALL TComPortDriver::IsSupportReplicateItem() { return false; }
+bool VX_STDCALL TComPortDriver::IsSupportReplicateItem() {
+    return false;
+}
 
 void VX_STDCALL TComPortDriver::OnReleasePort(TComPortNum) {}
 

@@ -14,6 +14,8 @@
 namespace vemox {
 
 class TfmConfig;
+class TfmItemProps;
+class TfmNodeProps;
 class TKibProcess;
 
 class TComPortDriver final : public IKibDriver3, public IKibReceiveData {
@@ -146,6 +148,8 @@ private:
 void FreeQueuedTask(TQueuedTask* task) noexcept;
 
 // Process-wide objects, created at library load in this order and freed in the reverse one.
+extern std::unique_ptr<TfmNodeProps> fmNodeProps;
+extern std::unique_ptr<TfmItemProps> fmItemProps;
 extern std::unique_ptr<TfmConfig> fmConfig;
 extern std::unique_ptr<TKibProcess> PollProcess;
 extern std::unique_ptr<TComPortDriver> PortDriver;

@@ -16,32 +16,10 @@ namespace vemox {
 
 namespace {
 
-constexpr std::size_t kNoTask = static_cast<std::size_t>(-1);
-
 struct CommandDeleter {
     void operator()(TCommand* command) const noexcept { FreeCommand(command); }
 };
 using CommandHolder = std::unique_ptr<TCommand, CommandDeleter>;
-
-// For every task, the next task of the batch with the same share key (kNoTask when none):
-// the candidates for its request, found without comparing every pair.
-std::vector<std::size_t> ChainSharers(const std::vector<TQueuedTask*>& batch, std::size_t count) {
-    std::vector<std::size_t> next(count, kNoTask);
-    std::unordered_map<ShareKey, std::size_t, ShareKeyHash> last;
-    last.reserve(count);
-    ShareKey key;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!batch[i] || !ReadShareKey(*batch[i], key)) {
-            continue;
-        }
-        auto [at, added] = last.try_emplace(key, i);
-        if (!added) {
-            next[at->second] = i;
-            at->second = i;
-        }
-    }
-    return next;
-}
 
 // Completion of a task that no request serves: good only when the item state was already
 // answered (dosing control); the host's exceptions stay out of the driver.
@@ -123,16 +101,32 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
         const std::size_t count = FAddTask.size();
         // Room for every served task up front, so that no task is lost halfway through.
         FWaitTask.reserve(FWaitTask.size() + count);
-        const std::vector<std::size_t> next = ChainSharers(FAddTask, count);
-
+        // Which tasks got a request, so the dispatch pass need not revisit every record.
+        std::vector<bool> served(count, false);
+        // The first served task of each share key in this batch: a later task with the same
+        // key joins its request, found in one lookup instead of a scan of the batch.
+        std::unordered_map<ShareKey, TQueuedTask*, ShareKeyHash> servedBy;
+        ShareKey key;
         for (std::size_t i = 0; i < count; ++i) {
             TQueuedTask* task = FAddTask[i];
-            if (!task || task->Command || !ServeTask(*task)) {
+            if (!task || task->Command) {
                 continue;
             }
-            for (std::size_t k = next[i]; k != kNoTask; k = next[k]) {
-                if (CanShareRequest(*task, *FAddTask[k])) {
-                    FAddTask[k]->Command = task->Command;
+            const bool shareable = ReadShareKey(*task, key);
+            if (shareable) {
+                const auto earlier = servedBy.find(key);
+                if (earlier != servedBy.end() && CanShareRequest(*earlier->second, *task)) {
+                    task->Command = earlier->second->Command;
+                    served[i] = true;
+                    continue;
+                }
+            }
+            served[i] = ServeTask(*task);
+            if (served[i] && shareable) {
+                try {
+                    servedBy.emplace(key, task);
+                } catch (...) {
+                    // Out of memory: later tasks of this key get requests of their own.
                 }
             }
         }
@@ -142,7 +136,7 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
             if (!task) {
                 continue;
             }
-            if (task->Command) {
+            if (served[i]) {
                 FWaitTask.push_back(task);
                 FAddTask[i] = nullptr;
             } else {
@@ -152,7 +146,7 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
         ClearLists(true, false);
         return S_OK;
     } catch (...) {
-        // Only the bookkeeping above can run out of memory, before any task was touched.
+        // Only the reservation above can fail, before any task was touched.
         return E_OUTOFMEMORY;
     }
 }

@@ -57,8 +57,12 @@ void TWaitList::Remove(TQueuedTask* task) noexcept {
         byCommand_.erase(found);
     }
     --live_;
+    SweepIfWorthIt();
+}
+
+void TWaitList::SweepIfWorthIt() noexcept {
     const std::size_t holes = slots_.size() - live_;
-    if (holes >= kMinHolesToCompact && holes > live_) {
+    if (!visiting_ && holes >= kMinHolesToCompact && holes > live_) {
         Compact();
     }
 }

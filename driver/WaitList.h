@@ -34,11 +34,19 @@ public:
     // Visits the tasks from the last appended to the first; the visitor may Remove the task
     // it is given.
     template <typename Visit> void ForEachFromLast(Visit visit) {
-        for (std::size_t i = slots_.size(); i-- > 0;) {
-            if (TQueuedTask* task = slots_[i]) {
-                visit(task);
+        visiting_ = true; // no sweeping while positions are being walked
+        try {
+            for (std::size_t i = slots_.size(); i-- > 0;) {
+                if (TQueuedTask* task = slots_[i]) {
+                    visit(task);
+                }
             }
+        } catch (...) {
+            visiting_ = false;
+            throw;
         }
+        visiting_ = false;
+        SweepIfWorthIt();
     }
 
     // Forgets every task without freeing any.
@@ -49,11 +57,13 @@ private:
         TQueuedTask* task;
         std::size_t slot;
     };
+    void SweepIfWorthIt() noexcept;
     void Compact() noexcept;
 
     std::vector<TQueuedTask*> slots_; // list order; nil where a task has left
     std::unordered_map<const TCommand*, std::vector<Entry>> byCommand_;
     std::size_t live_ = 0;
+    bool visiting_ = false;
 };
 
 } // namespace vemox

@@ -1,7 +1,25 @@
-// Constructors of owned VARIANTs, shared by every platform.
+// Task memory with its test hook, and constructors of owned VARIANTs, shared by every platform.
 #include "platform/Com.h"
 
 namespace vemox::platform {
+
+void* SystemTaskMemAlloc(std::size_t size) noexcept;
+
+namespace {
+int gFailingAllocations = 0;
+} // namespace
+
+void FailTaskMemAllocations(int count) noexcept {
+    gFailingAllocations = count;
+}
+
+void* TaskMemAlloc(std::size_t size) noexcept {
+    if (gFailingAllocations > 0) {
+        --gFailingAllocations;
+        return nullptr;
+    }
+    return SystemTaskMemAlloc(size);
+}
 
 Variant Variant::Null() {
     Variant v;

@@ -12,6 +12,8 @@ namespace vemox::platform {
 // COM task memory: CoTaskMemAlloc/CoTaskMemFree on Windows, malloc/free on Linux.
 void* TaskMemAlloc(std::size_t size) noexcept;
 void TaskMemFree(void* block) noexcept;
+// Makes the next `count` task-memory allocations fail, so tests can see memory run out.
+void FailTaskMemAllocations(int count) noexcept;
 
 // BSTR in the OLE memory form: 32-bit byte length before the text, terminating 0 after it.
 BSTR AllocBstr(std::u16string_view text);

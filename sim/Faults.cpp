@@ -1,7 +1,5 @@
 #include "sim/Faults.h"
 
-#include "sim/Crc8.h"
-
 #include <algorithm>
 
 namespace vemox::sim {
@@ -117,7 +115,11 @@ std::vector<Burst> FaultPlan::Shape(const Answer& answer, const Line& line, cons
         if (line.checksum()) {
             body.pop_back();
         }
-        body.push_back(0x00);
+        if (fault.param == 0) {
+            body.push_back(0x00);
+        } else {
+            body.resize(std::min<std::size_t>(fault.param, body.size() - 1));
+        }
         line.Seal(body);
         break;
     default:

@@ -18,7 +18,7 @@ enum class FaultKind {
     Late,         // the reply comes after an extra delay
     BadChecksum,  // the last body byte (the checksum on a line that has one) is corrupted
     WrongAddress, // the reply echoes another address section, with a matching checksum
-    WrongLength,  // one data byte too many, with a matching checksum
+    WrongLength,  // one data byte too many, or the body cut to N bytes; matching checksum
     Split,        // the frame goes out in pieces with gaps between them
     Junk,         // bytes that are no markers precede the frame
 };
@@ -40,7 +40,8 @@ struct FaultSettings {
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    std::uint32_t param = 0; // late: ms, split: pieces, junk: bytes; 0 takes the setting
+    // late: ms, split: pieces, junk: bytes, wrong-length: bytes kept; 0 takes the setting
+    std::uint32_t param = 0;
 };
 
 struct FaultConfig {

@@ -11,6 +11,19 @@ constexpr std::uint8_t kSerialAddressing = 0x00;
 constexpr std::size_t kSerialSection = 4;
 } // namespace
 
+std::string_view SilenceName(Silence silence) {
+    switch (silence) {
+    case Silence::BadFrame:
+        return "bad frame";
+    case Silence::Nobody:
+        return "no such controller";
+    case Silence::NotUnderstood:
+        return "not understood";
+    default:
+        return "answered";
+    }
+}
+
 std::optional<std::string> CheckLine(const LineConfig& line) {
     if (line.controllers.empty()) {
         return "the line has no controller";
@@ -64,7 +77,10 @@ void Line::Seal(Bytes& body) const {
     }
 }
 
-std::optional<Answer> Line::Respond(const Bytes& request, SimTime now) {
+std::optional<Answer> Line::Respond(const Bytes& request, SimTime now, Silence* why) {
+    Silence ignored = Silence::None;
+    Silence& silence = why != nullptr ? *why : ignored;
+    silence = Silence::BadFrame;
     Bytes body = request;
     if (checksum_) {
         if (body.size() < 2 || Crc8(body) != 0) {
@@ -72,32 +88,22 @@ std::optional<Answer> Line::Respond(const Bytes& request, SimTime now) {
         }
         body.pop_back();
     }
-    if (body.size() < 2) {
+    const std::size_t section = !body.empty() && body[0] == kSerialAddressing ? kSerialSection : 1;
+    if (body.size() < section + 1) {
         return std::nullopt;
     }
 
     std::optional<std::size_t> found;
-    std::size_t section = 1;
-    if (body[0] == kSerialAddressing) {
-        section = kSerialSection;
-        if (body.size() < section + 1) {
-            return std::nullopt;
-        }
-        const std::uint32_t serial =
-            (std::uint32_t{body[1]} << 16) | (std::uint32_t{body[2]} << 8) | body[3];
-        for (std::size_t i = 0; i < controllers_.size() && !found; ++i) {
-            if (controllers_[i].config().serial == serial) {
-                found = i;
-            }
-        }
-    } else {
-        for (std::size_t i = 0; i < controllers_.size() && !found; ++i) {
-            if (controllers_[i].config().address == body[0]) {
-                found = i;
-            }
+    const std::uint32_t serial =
+        section == 1 ? 0 : (std::uint32_t{body[1]} << 16) | (std::uint32_t{body[2]} << 8) | body[3];
+    for (std::size_t i = 0; i < controllers_.size() && !found; ++i) {
+        const auto& c = controllers_[i].config();
+        if (section == 1 ? c.address == body[0] : c.serial == serial) {
+            found = i;
         }
     }
     if (!found) {
+        silence = Silence::Nobody;
         return std::nullopt;
     }
 
@@ -105,8 +111,10 @@ std::optional<Answer> Line::Respond(const Bytes& request, SimTime now) {
     const Bytes data(body.begin() + static_cast<std::ptrdiff_t>(section) + 1, body.end());
     auto values = controllers_[*found].Handle(command, data, now);
     if (!values) {
+        silence = Silence::NotUnderstood;
         return std::nullopt;
     }
+    silence = Silence::None;
     Answer answer;
     answer.controller = *found;
     answer.addressSize = section;

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vemox::sim {
@@ -18,6 +19,16 @@ struct LineConfig {
 // Refuses a line the model cannot play: numbers out of range, or two controllers that would
 // both answer one request. Answers the first problem found, or nothing.
 std::optional<std::string> CheckLine(const LineConfig& line);
+
+// Why a request got no reply.
+enum class Silence {
+    None,
+    BadFrame,      // checksum wrong or missing, or too short to hold an address and a command
+    Nobody,        // no controller of the line has that address or serial number
+    NotUnderstood, // unknown command, wrong length or a number out of range
+};
+
+std::string_view SilenceName(Silence silence);
 
 struct Answer {
     std::size_t controller = 0;  // index in the line
@@ -37,7 +48,8 @@ public:
     // The reply to one request body (unstuffed, checksum included while the line has one), or
     // nothing: a bad checksum, an address nobody has, or a request nobody understands get
     // silence, as on a real line.
-    std::optional<Answer> Respond(const Bytes& request, SimTime now);
+    // `why`, when given, receives the reason for silence.
+    std::optional<Answer> Respond(const Bytes& request, SimTime now, Silence* why = nullptr);
 
     // Appends the line's checksum to a body when the line has one.
     void Seal(Bytes& body) const;

@@ -145,12 +145,17 @@ void SetControllerKey(ControllerConfig& c, std::string_view key, std::string_vie
 
 ControllerConfig ParseController(std::string_view text) {
     ControllerConfig c;
+    bool serialGiven = false;
     for (const auto item : Split(text, ',')) {
         const auto [key, value] = KeyValue(item, '=');
         if (value.empty()) {
             throw LineError("controller: '" + std::string(item) + "' is not KEY=VALUE");
         }
         SetControllerKey(c, key, value);
+        serialGiven = serialGiven || key == "serial";
+    }
+    if (!serialGiven) {
+        c.serial = static_cast<std::uint32_t>(c.address);
     }
     return c;
 }
@@ -317,10 +322,14 @@ void LoadLineFile(const std::string& path, SimConfig& config) {
             }
             for (const auto& entry : *list) {
                 ControllerConfig controller;
-                for (const auto& [ck, value] : *entry.as_table()) {
+                const auto& table = *entry.as_table();
+                for (const auto& [ck, value] : table) {
                     const std::string ckey(ck.str());
                     const std::string text = AsText(path, ckey, value);
                     At(path, value, [&] { SetControllerKey(controller, ckey, text); });
+                }
+                if (!table.contains("serial")) {
+                    controller.serial = static_cast<std::uint32_t>(controller.address);
                 }
                 config.line.controllers.push_back(controller);
             }

@@ -21,7 +21,8 @@ public:
 // Numbers are decimal or 0x-prefixed hexadecimal.
 void SetControllerKey(ControllerConfig& controller, std::string_view key, std::string_view value);
 
-// "addr=5,serial=123456,decimals=2": the keys above, comma separated.
+// "addr=5,serial=123456,decimals=2": the keys above, comma separated. Without a serial key the
+// serial number is the address, so that controllers given only by address stay distinct.
 ControllerConfig ParseController(std::string_view text);
 
 // "no-reply=0.05,bad-crc=0.01": fault names with their probability per answered exchange.
@@ -30,7 +31,8 @@ std::map<FaultKind, double> ParseFaultRates(std::string_view text);
 // "3:no-reply,7:late=300,9:split=3": exchange number, fault, optional parameter.
 std::map<std::uint64_t, Fault> ParseFaultScript(std::string_view text);
 
-// Reads a TOML line file into `config` (top-level line settings, [faults], [[controller]]).
+// Reads a TOML line file into `config` (top-level line settings, [faults], [[controller]]);
+// controller tables take the keys above, with the same default serial number.
 void LoadLineFile(const std::string& path, SimConfig& config);
 
 // Three controllers with moving weights; the one with address 3 and serial number 123456 is

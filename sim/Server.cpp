@@ -32,14 +32,15 @@ bool Server::Flush() {
 void Server::Run() {
     std::uint8_t buffer[256];
     while (true) {
-        const Bytes due = simulator_.TakeDue(Now());
-        unwritten_.insert(unwritten_.end(), due.begin(), due.end());
+        const Bytes ready = simulator_.TakeDue(Now());
+        unwritten_.insert(unwritten_.end(), ready.begin(), ready.end());
         const bool drained = Flush();
 
         timespec wait{};
         const timespec* timeout = nullptr; // nothing scheduled: sleep until bytes or stop
-        if (drained && simulator_.HasOutput()) {
-            const auto left = std::max(SimTime{0}, simulator_.NextDue() - Now());
+        const auto due = simulator_.NextDue();
+        if (drained && due) {
+            const auto left = std::max(SimTime{0}, *due - Now());
             wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
             wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
             timeout = &wait;

@@ -18,7 +18,7 @@ void Simulator::Answer(Bytes request, SimTime now) {
     exchange.at = now;
     exchange.request = std::move(request);
 
-    if (auto answer = line_.Respond(exchange.request, now)) {
+    if (auto answer = line_.Respond(exchange.request, now, &exchange.silence)) {
         exchange.number = ++answered_;
         exchange.controller = answer->controller;
         exchange.fault = faults_.Pick(exchange.number);
@@ -27,8 +27,9 @@ void Simulator::Answer(Bytes request, SimTime now) {
         bool first = true;
         for (auto& burst : faults_.Shape(*answer, line_, exchange.fault)) {
             start += burst.delay;
+            // A byte is due once its stop bit has left the line, as a receiver would have it.
             for (std::size_t i = 0; i < burst.bytes.size(); ++i) {
-                pending_.push_back({timing_.ByteDue(start, i), burst.bytes[i]});
+                pending_.push_back({timing_.ByteDue(start, i + 1), burst.bytes[i]});
             }
             if (first) {
                 exchange.firstDue = start;

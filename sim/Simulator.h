@@ -25,9 +25,10 @@ struct Exchange {
     Bytes request;            // unstuffed request body
     std::uint64_t number = 0; // answered exchange number, 0 when nobody answered
     std::optional<std::size_t> controller;
+    Silence silence = Silence::None;
     Fault fault;
-    Bytes sent; // every reply byte that goes out, junk included
-    SimTime firstDue{0};
+    Bytes sent;          // every reply byte that goes out, junk included
+    SimTime firstDue{0}; // the reply's first start bit
 };
 
 class Simulator {
@@ -38,7 +39,11 @@ public:
     void Receive(const std::uint8_t* data, std::size_t size, SimTime now);
 
     bool HasOutput() const { return !pending_.empty(); }
-    SimTime NextDue() const { return pending_.front().due; }
+
+    // When the next reply byte is due; nothing while no reply is under way.
+    std::optional<SimTime> NextDue() const {
+        return pending_.empty() ? std::nullopt : std::optional<SimTime>(pending_.front().due);
+    }
 
     // Removes and answers the reply bytes due at or before `now`, in order.
     Bytes TakeDue(SimTime now);

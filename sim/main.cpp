@@ -50,7 +50,7 @@ void LogExchange(const Line& line, const Exchange& e) {
     const double seconds = std::chrono::duration<double>(e.at).count();
     std::fprintf(stderr, "%10.3f  Rx %s", seconds, Hex(e.request).c_str());
     if (!e.controller) {
-        std::fprintf(stderr, "  (no controller answers)\n");
+        std::fprintf(stderr, "  (silence: %s)\n", std::string(SilenceName(e.silence)).c_str());
         return;
     }
     const auto& c = line.controller(*e.controller).config();
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_option(
         "--controller", controllers,
-        "a controller as KEY=VALUE,...: addr, serial, decimals, net, tare, from, to, "
+        "a controller as KEY=VALUE,...: addr, serial (default: the address), decimals, net, "
+        "tare, from, to, "
         "period-ms, inputs, outputs, output-bytes, state, dosing, counterN, pointN=LOW:HIGH");
     app.add_flag("--demo", demo,
                  "three controllers with moving weights (addresses 1, 2, 3; "
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
     app.add_flag("--no-crc", noCrc, "the line runs without checksum");
     app.add_option("--baud", baud,
                    "line rate in baud, 8N1; 0 sends replies without line-rate delays");
-    app.add_option("--turnaround-ms", turnaroundMs, "controller time from request to reply");
+    app.add_option("--turnaround-ms", turnaroundMs, "controller time from request to reply")
+        ->capture_default_str();
     app.add_option("--fault-rate", faultRates,
                    "fault probabilities, e.g. no-reply=0.05,bad-crc=0.01");
     app.add_option("--fault-script", faultScript,
@@ -100,8 +102,10 @@ int main(int argc, char** argv) {
     app.add_option("--split-gap-ms", splitGapMs, "gap between the pieces of a split reply");
     app.add_option("--junk-bytes", junkBytes, "junk bytes before a frame");
     app.add_option("--seed", seed, "seed of the fault draws");
-    app.add_option("--device", device, "serve this serial device instead of a new pseudo-terminal");
-    app.add_option("--link", link, "also make this symbolic link to the pseudo-terminal");
+    auto* deviceOption = app.add_option(
+        "--device", device, "serve this serial device instead of a new pseudo-terminal");
+    app.add_option("--link", link, "also make this symbolic link to the pseudo-terminal")
+        ->excludes(deviceOption);
     app.add_flag("-v,--verbose", verbose, "log every exchange on stderr");
     CLI11_PARSE(app, argc, argv);
 
@@ -137,10 +141,11 @@ int main(int argc, char** argv) {
             config.faults.script = ParseFaultScript(faultScript);
         }
         auto& settings = config.faults.settings;
-        settings.lateMs = lateMs != 0 ? lateMs : settings.lateMs;
-        settings.splitPieces = splitPieces != 0 ? splitPieces : settings.splitPieces;
-        settings.splitGapMs = app.count("--split-gap-ms") != 0 ? splitGapMs : settings.splitGapMs;
-        settings.junkBytes = junkBytes != 0 ? junkBytes : settings.junkBytes;
+        const auto given = [&app](const char* option) { return app.count(option) != 0; };
+        settings.lateMs = given("--late-ms") ? lateMs : settings.lateMs;
+        settings.splitPieces = given("--split-pieces") ? splitPieces : settings.splitPieces;
+        settings.splitGapMs = given("--split-gap-ms") ? splitGapMs : settings.splitGapMs;
+        settings.junkBytes = given("--junk-bytes") ? junkBytes : settings.junkBytes;
         if (app.count("--seed") != 0) {
             config.faults.seed = seed;
         }

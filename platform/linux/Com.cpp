@@ -8,9 +8,13 @@
 
 namespace vemox::platform {
 
-void* TaskMemAlloc(std::size_t size) noexcept { return std::malloc(size == 0 ? 1 : size); }
+void* SystemTaskMemAlloc(std::size_t size) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
 
-void TaskMemFree(void* block) noexcept { std::free(block); }
+void TaskMemFree(void* block) noexcept {
+    std::free(block);
+}
 
 BSTR AllocBstr(std::u16string_view text) {
     const std::size_t bytes = text.size() * sizeof(OLECHAR);

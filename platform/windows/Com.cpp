@@ -5,9 +5,13 @@
 
 namespace vemox::platform {
 
-void* TaskMemAlloc(std::size_t size) noexcept { return ::CoTaskMemAlloc(size); }
+void* SystemTaskMemAlloc(std::size_t size) noexcept {
+    return ::CoTaskMemAlloc(size);
+}
 
-void TaskMemFree(void* block) noexcept { ::CoTaskMemFree(block); }
+void TaskMemFree(void* block) noexcept {
+    ::CoTaskMemFree(block);
+}
 
 BSTR AllocBstr(std::u16string_view text) {
     BSTR out = ::SysAllocStringLen(reinterpret_cast<const wchar_t*>(text.data()),
@@ -18,7 +22,9 @@ BSTR AllocBstr(std::u16string_view text) {
     return out;
 }
 
-void FreeBstr(BSTR text) noexcept { ::SysFreeString(text); }
+void FreeBstr(BSTR text) noexcept {
+    ::SysFreeString(text);
+}
 
 std::u16string_view BstrView(BSTR text) noexcept {
     if (!text) {
@@ -27,7 +33,9 @@ std::u16string_view BstrView(BSTR text) noexcept {
     return {reinterpret_cast<const char16_t*>(text), ::SysStringLen(text)};
 }
 
-void VariantInitialize(VARIANT& value) noexcept { ::VariantInit(&value); }
+void VariantInitialize(VARIANT& value) noexcept {
+    ::VariantInit(&value);
+}
 
 void VariantRelease(VARIANT& value) noexcept {
     ::VariantClear(&value);

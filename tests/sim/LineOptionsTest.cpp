@@ -34,6 +34,14 @@ TEST(SimLineOptions, ControllerKeys) {
     EXPECT_EQ(c.points[8].high, 200u);
 }
 
+TEST(SimLineOptions, SerialNumberDefaultsToTheAddress) {
+    EXPECT_EQ(ParseController("addr=17").serial, 17u);
+    EXPECT_EQ(ParseController("serial=0,addr=17").serial, 0u);
+    SimConfig config;
+    config.line.controllers = {ParseController("addr=5"), ParseController("addr=6")};
+    EXPECT_NO_THROW(CheckConfig(config));
+}
+
 TEST(SimLineOptions, BadControllerTextSaysWhatIsWrong) {
     struct Case {
         const char* text;
@@ -127,7 +135,6 @@ counter1 = 12345
 
 [[controller]]
 addr = 6
-serial = 7
 output-bytes = 1
 )");
     EXPECT_FALSE(config.line.checksum);
@@ -146,6 +153,7 @@ output-bytes = 1
     EXPECT_EQ(config.line.controllers[0].points[3].high, 200u);
     EXPECT_EQ(config.line.controllers[0].counters[1], 12345u);
     EXPECT_EQ(config.line.controllers[1].address, 6);
+    EXPECT_EQ(config.line.controllers[1].serial, 6u);
     EXPECT_EQ(config.line.controllers[1].outputBytes, 1);
     EXPECT_NO_THROW(CheckConfig(config));
 }
@@ -162,6 +170,14 @@ TEST_F(SimLineFile, ComplaintsNameTheLine) {
     EXPECT_THAT(Complaint("[faults]\nsplit-pieces = 1\n"), HasSubstr(":2: split-pieces"));
     EXPECT_THAT(Complaint("baud = \n"), HasSubstr(":1:"));
     EXPECT_THAT(Complaint("controller = 5\n"), HasSubstr(":1: controller"));
+}
+
+TEST(SimLineOptions, ExampleFileIsPlayable) {
+    SimConfig config;
+    LoadLineFile(VEMOX_SIM_EXAMPLE, config);
+    EXPECT_NO_THROW(CheckConfig(config));
+    EXPECT_EQ(config.line.controllers.size(), 2u);
+    EXPECT_EQ(config.faults.script.size(), 5u);
 }
 
 TEST(SimLineOptions, DemoLineIsPlayableAndMoves) {

@@ -81,6 +81,7 @@ struct Silent {
     bool checksum;
     Bytes request; // body; sealed by the test when `seal` is set
     bool seal;
+    Silence why;
 };
 
 class SimSilence : public ::testing::TestWithParam<Silent> {};
@@ -89,8 +90,12 @@ TEST_P(SimSilence, GetsNoReply) {
     const auto& s = GetParam();
     Simulator sim(LineOf(s.checksum));
     const Bytes frame = s.seal ? Request(sim.line(), s.request) : WrapFrame(s.request);
+    std::vector<Silence> seen;
+    sim.SetObserver([&](const Exchange& e) { seen.push_back(e.silence); });
     EXPECT_THAT(Ask(sim, frame), ElementsAre());
     EXPECT_EQ(sim.answered(), 0u);
+    // An empty frame is no request at all; every other one is silent for its own reason.
+    EXPECT_EQ(seen, s.why == Silence::None ? std::vector<Silence>{} : std::vector<Silence>{s.why});
     // The model was left as it was: a valid request afterwards still gets its answer.
     EXPECT_FALSE(Ask(sim, Request(sim.line(), {5, 0xC5})).empty());
     EXPECT_EQ(sim.line().controller(0).Outputs(), 0x0305);
@@ -98,24 +103,34 @@ TEST_P(SimSilence, GetsNoReply) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, SimSilence,
-    ::testing::Values(Silent{"address_nobody_has", true, {6, 0xC2}, true},
-                      Silent{"address_zero_short", true, {0, 0xC2}, true},
-                      Silent{"serial_nobody_has", true, {0, 0x01, 0xE2, 0x41, 0xC2}, true},
-                      Silent{"bad_checksum", true, {5, 0xC2, 0x87}, false},
-                      Silent{"checksum_missing", true, {5, 0xC2}, false},
-                      Silent{"unknown_command", true, {5, 0xA0}, true},
-                      Silent{"counter_10", true, {5, 0xC8, 10}, true},
-                      Silent{"counter_without_number", true, {5, 0xC8}, true},
-                      Silent{"net_with_data", true, {5, 0xC2, 0}, true},
-                      Silent{"point_9", true, {5, 0xB1, 9}, true},
-                      Silent{"output_write_three_bytes", true, {5, 0xD0, 1, 2, 3}, true},
-                      Silent{"output_write_no_mask", true, {5, 0xD0}, true},
-                      Silent{"point_write_short", true, {5, 0xD1, 1, 0, 0, 0, 0, 0}, true},
-                      Silent{"point_write_not_bcd", true, {5, 0xD1, 1, 0x0A, 0, 0, 0, 0, 0}, true},
-                      Silent{"point_write_point_9", true, {5, 0xD1, 9, 0, 0, 0, 0, 0, 0}, true},
-                      Silent{"dosing_without_value", true, {5, 0xDF}, true},
-                      Silent{"checksum_on_a_line_without", false, {5, 0xC2, 0x86}, false},
-                      Silent{"empty_frame", false, {}, false}),
+    ::testing::Values(
+        Silent{"address_nobody_has", true, {6, 0xC2}, true, Silence::Nobody},
+        Silent{"address_zero_short", true, {0, 0xC2}, true, Silence::BadFrame},
+        Silent{"serial_nobody_has", true, {0, 0x01, 0xE2, 0x41, 0xC2}, true, Silence::Nobody},
+        Silent{"bad_checksum", true, {5, 0xC2, 0x87}, false, Silence::BadFrame},
+        Silent{"checksum_missing", true, {5, 0xC2}, false, Silence::BadFrame},
+        Silent{"unknown_command", true, {5, 0xA0}, true, Silence::NotUnderstood},
+        Silent{"counter_10", true, {5, 0xC8, 10}, true, Silence::NotUnderstood},
+        Silent{"counter_without_number", true, {5, 0xC8}, true, Silence::NotUnderstood},
+        Silent{"net_with_data", true, {5, 0xC2, 0}, true, Silence::NotUnderstood},
+        Silent{"point_9", true, {5, 0xB1, 9}, true, Silence::NotUnderstood},
+        Silent{"output_write_three_bytes", true, {5, 0xD0, 1, 2, 3}, true, Silence::NotUnderstood},
+        Silent{"output_write_no_mask", true, {5, 0xD0}, true, Silence::NotUnderstood},
+        Silent{
+            "point_write_short", true, {5, 0xD1, 1, 0, 0, 0, 0, 0}, true, Silence::NotUnderstood},
+        Silent{"point_write_not_bcd",
+               true,
+               {5, 0xD1, 1, 0x0A, 0, 0, 0, 0, 0},
+               true,
+               Silence::NotUnderstood},
+        Silent{"point_write_point_9",
+               true,
+               {5, 0xD1, 9, 0, 0, 0, 0, 0, 0},
+               true,
+               Silence::NotUnderstood},
+        Silent{"dosing_without_value", true, {5, 0xDF}, true, Silence::NotUnderstood},
+        Silent{"checksum_on_a_line_without", false, {5, 0xC2, 0x86}, false, Silence::NotUnderstood},
+        Silent{"empty_frame", false, {}, false, Silence::None}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SimModel, WeightsRampOverEachCycleAndCountersFollow) {

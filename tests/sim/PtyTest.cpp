@@ -71,38 +71,44 @@ Bytes ReadReply(int fd, std::chrono::milliseconds limit) {
     }
 }
 
-// A server on a fresh pty, run on its own thread for the length of a test.
-class SimPty : public ::testing::Test {
-protected:
-    void Start(SimConfig config) {
-        pty_ = OpenPty();
-        wake_ = OpenWakePipe();
-        sim_ = std::make_unique<Simulator>(config);
-        thread_ = std::thread([this] {
+// A server on its own thread for the length of a test; stopped through its wake pipe.
+class ServerThread {
+public:
+    ServerThread(const SimConfig& config, int line) : sim_(config), wake_(OpenWakePipe()) {
+        thread_ = std::thread([this, line] {
             try {
-                Server(*sim_, pty_.master.get(), wake_.read.get()).Run();
+                Server(sim_, line, wake_.read.get()).Run();
             } catch (...) {
                 failure_ = std::current_exception();
             }
         });
+    }
+
+    ~ServerThread() {
+        const char byte = 1;
+        EXPECT_EQ(write(wake_.write.get(), &byte, 1), 1);
+        thread_.join();
+        EXPECT_FALSE(failure_) << "the server failed";
+    }
+
+private:
+    Simulator sim_;
+    WakePipe wake_;
+    std::thread thread_;
+    std::exception_ptr failure_;
+};
+
+class SimPty : public ::testing::Test {
+protected:
+    void Start(const SimConfig& config) {
+        pty_ = OpenPty();
+        server_ = std::make_unique<ServerThread>(config, pty_.master.get());
         client_ = OpenClient(pty_.path);
         ASSERT_TRUE(client_) << pty_.path;
     }
 
-    void TearDown() override {
-        if (thread_.joinable()) {
-            const char byte = 1;
-            EXPECT_EQ(write(wake_.write.get(), &byte, 1), 1);
-            thread_.join();
-        }
-        EXPECT_FALSE(failure_) << "the server failed";
-    }
-
     Pty pty_;
-    WakePipe wake_;
-    std::unique_ptr<Simulator> sim_;
-    std::thread thread_;
-    std::exception_ptr failure_;
+    std::unique_ptr<ServerThread> server_;
     Fd client_;
 };
 
@@ -130,6 +136,29 @@ TEST_F(SimPty, SilenceForNobodyAndLineRateForEverybody) {
     EXPECT_EQ(ReadReply(client_.get(), 3000ms), kNetReply);
     // Turnaround plus nine character times at least; a lower bound, so load cannot break it.
     EXPECT_GE(std::chrono::steady_clock::now() - sent, 20ms + 75ms);
+}
+
+TEST(SimSerialDevice, ServesATerminalDeviceInRawMode) {
+    // The far end of a pty stands in for the wire; the simulator opens the near end as its
+    // serial device.
+    const Pty wire = OpenPty();
+    termios tio{};
+    ASSERT_EQ(tcgetattr(wire.slave.get(), &tio), 0);
+    tio.c_lflag |= ECHO | ICANON;
+    cfsetspeed(&tio, B1200);
+    ASSERT_EQ(tcsetattr(wire.slave.get(), TCSANOW, &tio), 0); // as a cooked terminal starts out
+
+    const Fd device = OpenSerialDevice(wire.path, 9600);
+    ASSERT_EQ(tcgetattr(device.get(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B9600);
+    EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
+    {
+        const ServerThread server(LineOf(true), device.get());
+        WriteAll(wire.master.get(), kNetRequest);
+        EXPECT_EQ(ReadReply(wire.master.get(), 2000ms), kNetReply);
+    }
+    EXPECT_THROW(OpenSerialDevice(wire.path, 12345), std::invalid_argument);
+    EXPECT_THROW(OpenSerialDevice("/nonexistent/ttyS99", 9600), std::system_error);
 }
 
 // vemox-sim started by the test, with its stdout and stderr on one pipe.
@@ -243,6 +272,30 @@ TEST(SimProgram, ServesTheDemoLineThroughALinkAndStopsOnSigterm) {
     EXPECT_EQ(child->Wait(5000ms), 0) << child->text;
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
+}
+
+TEST(SimProgram, ControllersChecksumAndFaultsFromTheCommandLine) {
+    auto child = Spawn({"--controller", "addr=5,net=12345", "--no-crc", "--baud", "0",
+                        "--fault-script", "1:no-reply,3:bad-crc"});
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child->WaitFor("\n", 5000ms)) << child->text;
+    const std::string path = child->text.substr(child->text.find(' ') + 1,
+                                                child->text.find('\n') - child->text.find(' ') - 1);
+    const Fd client = OpenClient(path);
+    ASSERT_TRUE(client) << child->text;
+
+    const Bytes request{0xFF, 0x05, 0xC2, 0xFF, 0xFF};
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 300ms), ElementsAre()); // exchange 1 dropped
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 2000ms),
+                ElementsAre(0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0xFF, 0xFF));
+    WriteAll(client.get(), request);
+    EXPECT_THAT(ReadReply(client.get(), 2000ms), // the last byte, there being no checksum
+                ElementsAre(0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x01, 0xFF, 0xFF));
+
+    ASSERT_EQ(kill(child->pid, SIGINT), 0);
+    EXPECT_EQ(child->Wait(5000ms), 0) << child->text;
 }
 
 TEST(SimProgram, RefusesALineItCannotPlay) {

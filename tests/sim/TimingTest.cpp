@@ -36,17 +36,20 @@ SimConfig AtRate(std::uint32_t baud, SimTime turnaround) {
     return config;
 }
 
+// A byte is due when a receiver has all of it: one character time after its start bit.
 TEST(SimTiming, ReplyStartsAfterTurnaroundAndGoesOutAtLineRate) {
     Simulator sim(AtRate(9600, 5ms));
     sim.Receive(kNetRequest.data(), kNetRequest.size(), 100ms);
-    EXPECT_EQ(sim.NextDue(), 105ms);
-    EXPECT_THAT(sim.TakeDue(105ms - 1ns), SizeIs(0));
-    EXPECT_THAT(sim.TakeDue(105ms), SizeIs(1));
-    EXPECT_THAT(sim.TakeDue(105ms + 1041666ns), SizeIs(1));
-    // The last of the ten bytes is due nine character times after the first.
-    EXPECT_THAT(sim.TakeDue(105ms + 9375000ns - 1ns), SizeIs(kNetReplySize - 3));
-    EXPECT_THAT(sim.TakeDue(105ms + 9375000ns), SizeIs(1));
+    const SimTime start = 105ms;
+    EXPECT_EQ(sim.NextDue(), start + 1041666ns);
+    EXPECT_THAT(sim.TakeDue(start + 1041666ns - 1ns), SizeIs(0));
+    EXPECT_THAT(sim.TakeDue(start + 1041666ns), SizeIs(1));
+    EXPECT_THAT(sim.TakeDue(start + 2083333ns), SizeIs(1));
+    // The last of the ten bytes is complete ten character times after the start.
+    EXPECT_THAT(sim.TakeDue(start + 10416666ns - 1ns), SizeIs(kNetReplySize - 3));
+    EXPECT_THAT(sim.TakeDue(start + 10416666ns), SizeIs(1));
     EXPECT_FALSE(sim.HasOutput());
+    EXPECT_EQ(sim.NextDue(), std::nullopt);
 }
 
 TEST(SimTiming, ANewRequestWaitsForTheLineToBeFree) {
@@ -55,8 +58,8 @@ TEST(SimTiming, ANewRequestWaitsForTheLineToBeFree) {
     sim.Receive(kNetRequest.data(), kNetRequest.size(), 2ms);
     // The first reply occupies the line from 1 ms for ten character times (10'416'666.7 ns).
     const SimTime free = 1ms + 10416666ns;
-    EXPECT_THAT(sim.TakeDue(free - 1ns), SizeIs(kNetReplySize));
-    EXPECT_EQ(sim.NextDue(), free);
+    EXPECT_THAT(sim.TakeDue(free), SizeIs(kNetReplySize));
+    EXPECT_EQ(sim.NextDue(), free + 1041666ns);
     EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(kNetReplySize));
 }
 
@@ -70,14 +73,14 @@ TEST(SimTiming, FaultDelaysAddToLineTime) {
     sim.SetObserver([&](const Exchange& e) { seen.push_back(e); });
 
     sim.Receive(kNetRequest.data(), kNetRequest.size(), 0ms);
-    EXPECT_EQ(sim.NextDue(), 52ms);
+    EXPECT_EQ(sim.NextDue(), 52ms + 1041666ns);
     sim.TakeDue(SimTime::max());
 
     sim.Receive(kNetRequest.data(), kNetRequest.size(), 1s);
-    EXPECT_THAT(sim.TakeDue(1002ms + 4166666ns), SizeIs(5)); // first half
+    EXPECT_THAT(sim.TakeDue(1002ms + 5208333ns), SizeIs(5)); // first half
     // The second half starts a gap after the first half has left the line.
     const SimTime second = 1002ms + 5208333ns + 10ms;
-    EXPECT_EQ(sim.NextDue(), second);
+    EXPECT_EQ(sim.NextDue(), second + 1041666ns);
     EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(5));
     ASSERT_THAT(seen, SizeIs(2));
     EXPECT_EQ(seen[0].firstDue, 52ms);

@@ -180,6 +180,19 @@ TEST_F(CachedWrite, UnacknowledgedWriteMakesTheNextWriteReadAgain) {
         << "whether the lost write took effect is unknown: read again";
 }
 
+TEST_F(CachedWrite, SerialWhoseBytesNeedStuffingIsStillRecognisedAsAWrite) {
+    PropertySet node = SerialNode(0, 0x01FF00);
+    PropertySet output0 = Item(u"Дискретные выходы", kPropDigitalOutput, 0);
+    HostTask& write = Task(tAsyncWrite, 1, node, output0);
+    write.SetValue(Variant::Bool(true));
+    driver_->RunTasks(0);
+    Answer({0x00, 0x01, 0xFF, 0x00, 0xC5, 0x00, 0x00});
+    EXPECT_EQ(com_.Writes().at(0), Framed({0x00, 0x01, 0xFF, 0x00, 0xC5}));
+    Answer({0x00, 0x01, 0xFF, 0x00, 0xD0});
+    EXPECT_EQ(LastWrite(), Framed({0x00, 0x01, 0xFF, 0x00, 0xD0, 0x01, 0x00}));
+    EXPECT_EQ(write.item.completions.at(0).result, S_OK);
+}
+
 TEST_F(CachedWrite, PurgedWriteIsNotSent) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet outputs = Item(u"Дискретные выходы", kPropDigitalOutput, 0);

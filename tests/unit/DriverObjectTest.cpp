@@ -102,11 +102,11 @@ struct PropStrCase {
 
 TEST_F(DriverObject, GetPropStrShowsPortsOneBasedAndEverythingElseAsText) {
     const PropStrCase cases[] = {
-        {5000, Variant::Int32(0), u"COM1"},      {5000, Variant::Int32(29), u"COM30"},
-        {5000, Variant::Double(4.4), u"COM5"},   {5000, Variant::Text(u"2"), u"COM3"},
-        {5000, Variant::Empty(), u""},           {5000, Variant::Text(u"x"), u""},
-        {5002, Variant::Int32(17), u"17"},       {5004, Variant::Text(u"Вес Нетто"), u"Вес Нетто"},
-        {5003, Variant::Null(), u""},            {6, Variant::Int64(1000), u"1000"},
+        {5000, Variant::Int32(0), u"COM1"},    {5000, Variant::Int32(29), u"COM30"},
+        {5000, Variant::Double(4.4), u"COM5"}, {5000, Variant::Text(u"2"), u"COM3"},
+        {5000, Variant::Empty(), u""},         {5000, Variant::Text(u"x"), u""},
+        {5002, Variant::Int32(17), u"17"},     {5004, Variant::Text(u"Вес Нетто"), u"Вес Нетто"},
+        {5003, Variant::Null(), u""},          {6, Variant::Int64(1000), u"1000"},
     };
     for (const auto& c : cases) {
         KibShortString text;

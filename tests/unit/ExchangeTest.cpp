@@ -307,6 +307,23 @@ TEST_F(OnLine, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
     EXPECT_EQ(task.item.completions[0].result, S_OK);
 }
 
+TEST_F(OnLine, ReplyInTwoPiecesIsNotReassembled) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    HostTask& task = Task(tAsyncRead, 1, node, item);
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23});
+    EXPECT_TRUE(task.item.completions.empty()) << "judged alone: a checksum error, repeated";
+    EXPECT_EQ(Ports[0].Commands.front()->State, csWaiting);
+    Reply({0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    EXPECT_EQ(server_.log.back(), "Получены не ожидаемые данные");
+    driver_->Execute();
+    Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF});
+    ASSERT_EQ(task.item.completions.size(), 1u);
+    EXPECT_EQ(task.item.exchanges[0].retries, 1u);
+}
+
 TEST_F(OnLine, TasksSharingARequestEachTakeTheirOwnPart) {
     PropertySet node = NetworkNode(0, 39);
     PropertySet bit0 = Item(u"Дискретные входы", kPropDigitalInput, 0);

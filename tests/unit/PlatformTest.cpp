@@ -43,10 +43,12 @@ struct IntCase {
 
 TEST(VariantToInt32, FollowsTheOleRules) {
     const IntCase cases[] = {
-        {Variant::Double(2.5), 2},   {Variant::Double(3.5), 4},     {Variant::Double(-2.5), -2},
-        {Variant::Double(-0.6), -1}, {Variant::Bool(true), -1},     {Variant::Bool(false), 0},
-        {Variant::Text(u" 17 "), 17}, {Variant::Text(u"4.5"), 4},   {Variant::Text(u"-3"), -3},
-        {Variant::Int64(2147483647), 2147483647}, {Variant::Empty(), 0},
+        {Variant::Double(2.5), 2},    {Variant::Double(3.5), 4},
+        {Variant::Double(-2.5), -2},  {Variant::Double(-0.6), -1},
+        {Variant::Bool(true), -1},    {Variant::Bool(false), 0},
+        {Variant::Text(u" 17 "), 17}, {Variant::Text(u"4.5"), 4},
+        {Variant::Text(u"-3"), -3},   {Variant::Int64(2147483647), 2147483647},
+        {Variant::Empty(), 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(VariantToInt32(c.value.get()), c.expected) << "vt " << c.value.type();
@@ -54,10 +56,10 @@ TEST(VariantToInt32, FollowsTheOleRules) {
 }
 
 TEST(VariantToInt32, RefusesWhatDoesNotFitOrParse) {
-    const Variant bad[] = {Variant::Null(), Variant::Text(u"abc"), Variant::Text(u""),
-                           Variant::Text(u"1e"), Variant::Int64(2147483648LL),
-                           Variant::Double(std::nan("")), Variant::Double(1e300),
-                           Variant::Double(2147483647.5)};
+    const Variant bad[] = {
+        Variant::Null(),        Variant::Text(u"abc"),        Variant::Text(u""),
+        Variant::Text(u"1e"),   Variant::Int64(2147483648LL), Variant::Double(std::nan("")),
+        Variant::Double(1e300), Variant::Double(2147483647.5)};
     for (const auto& v : bad) {
         EXPECT_THROW(VariantToInt32(v.get()), ConversionError) << "vt " << v.type();
     }

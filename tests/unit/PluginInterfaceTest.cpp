@@ -16,7 +16,9 @@ namespace {
 
 using platform::Variant;
 
-std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
+std::u16string Repeat(char16_t c, std::size_t n) {
+    return std::u16string(n, c);
+}
 
 TEST(ShortString, IsZeroFilledAndCutAt513Units) {
     KibShortString s;

@@ -330,18 +330,14 @@ TEST_F(ItemSets, ScanRateIsStoredOnlyWhenItDiffersFromTheNodes) {
     }
 }
 
-TEST_F(ItemSets, FirstSaveIsAStateBitItem) {
+TEST_F(ItemSets, FirstSaveIsAStateBitItemFollowingItsNode) {
     auto set = BuildItemProperties(ItemSettings{}, node_.get());
     ASSERT_TRUE(set);
-    Variant v;
-    ASSERT_TRUE(GetProperty(kPropCanonicalType, set->get(), v.get()));
-    EXPECT_EQ(v.get().lVal, VT_BOOL);
-    ASSERT_TRUE(GetProperty(kPropDescription, set->get(), v.get()));
-    EXPECT_EQ(platform::BstrView(v.get().bstrVal), u"");
-    ASSERT_TRUE(GetProperty(kPropStateBit, set->get(), v.get()));
-    EXPECT_EQ(v.get().lVal, 0);
-    EXPECT_FALSE(GetProperty(kPropScanRate, set->get(), v.get())); // follows the node
-    EXPECT_FALSE(GetProperty(kPropCounter, set->get(), v.get()));
+    ExpectValue((*set)[0].vValue, Variant::Int32(VT_BOOL), 1);
+    ExpectValue((*set)[5].vValue, Variant::Text(u""), 101);
+    ExpectValue((*set)[6].vValue, Variant::Null(), 6);
+    ExpectValue((*set)[7].vValue, Variant::Text(u"Состояние"), 5004);
+    ExpectValue((*set)[13].vValue, Variant::Int32(0), 5010);
 }
 
 TEST_F(ItemSets, UnknownOperationBuildsNothing) {
