@@ -13,6 +13,21 @@ namespace {
 using testing::FakeLine;
 using testing::LineLog;
 
+// A host loads the driver library once per process. Sessions of this program open and close
+// it many times; one extra reference keeps it loaded in between, because the Windows build
+// does not survive being unloaded and loaded again in one process.
+class DriverLibraryLoaded final : public ::testing::Environment {
+public:
+    void SetUp() override { library_ = LoadSharedLibrary(VEMOX_DRIVER_PATH); }
+    void TearDown() override { library_.reset(); }
+
+private:
+    std::unique_ptr<SharedLibrary> library_;
+};
+
+const auto* const kDriverLibrary =
+    ::testing::AddGlobalTestEnvironment(new DriverLibraryLoaded); // gtest owns it
+
 const char* const kConfig = R"(
 [driver]
 WaitTimeout = 1000
