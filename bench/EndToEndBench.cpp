@@ -3,9 +3,9 @@
 // against the in-process controller model whose bytes take their wire time at the line's
 // baud rate and whose controllers answer after a turnaround.
 //
-// The host's and the driver's own work is not free: the CPU time each turn of the host
-// takes (scan, Execute, delivery, Execute again) is added to simulated time before the host
-// sleeps, so a slow driver shows up as line time lost.
+// The host's and the driver's own work is not free: the CPU time they spend (scan, Execute,
+// delivery, Execute again) is added to simulated time whenever the line is touched and
+// before the host sleeps, so a slow driver shows up as line time lost.
 //
 // The figure of merit is the ratio of the line time the exchanges need (request and reply
 // bytes at 10 bits each, plus the turnaround) to the simulated time they took: 1.0 means the
@@ -191,12 +191,18 @@ sim::SimConfig ModelOf(std::int64_t baud, std::int64_t turnaroundMs) {
     return config;
 }
 
-std::int64_t GoodUpdates(host::DriverSession& session) {
+struct Updates {
     std::int64_t good = 0;
+    std::int64_t failed = 0;
+};
+
+Updates CountUpdates(host::DriverSession& session) {
+    Updates updates;
     for (const host::SessionItem& item : session.Items()) {
-        good += item.host.Counts().completed - item.host.Counts().failed;
+        updates.good += item.host.Counts().completed - item.host.Counts().failed;
+        updates.failed += item.host.Counts().failed;
     }
-    return good;
+    return updates;
 }
 
 void BM_EndToEnd(benchmark::State& state) {
@@ -242,7 +248,7 @@ void BM_EndToEnd(benchmark::State& state) {
 
         session.RunUntil(nullptr, kWarmUpMs, true, hooks);
         const Ledger before = ledger;
-        const std::int64_t updatesBefore = GoodUpdates(session);
+        const Updates updatesBefore = CountUpdates(session);
         const SimTime start = time.now;
         const std::int64_t cpuBefore = time.chargedNs;
         session.RunUntil(nullptr, kWarmUpMs + kMeasureMs, true, hooks);
@@ -252,8 +258,10 @@ void BM_EndToEnd(benchmark::State& state) {
 
         state.counters["exch_per_s"] = static_cast<double>(exchanges) / seconds;
         state.counters["limit_exch_per_s"] = static_cast<double>(exchanges) / need;
+        const Updates updates = CountUpdates(session);
         state.counters["items_per_s"] =
-            static_cast<double>(GoodUpdates(session) - updatesBefore) / seconds;
+            static_cast<double>(updates.good - updatesBefore.good) / seconds;
+        state.counters["failed_tasks"] = static_cast<double>(updates.failed);
         state.counters["line_ratio"] = need / seconds;
         state.counters["host_cpu_share"] =
             static_cast<double>(time.chargedNs - cpuBefore) / 1e9 / seconds;
