@@ -18,7 +18,6 @@ constexpr int kRowHeight = 21;
 constexpr platform::Rect kPanelPlace{8, 144, 297, 33};
 constexpr platform::Rect kPanelField{112, 8, 57, kRowHeight};
 constexpr platform::Rect kPanelLabel{0, 11, 108, 15};
-constexpr std::uint32_t kBoxFlags = platform::kBoxTaskModal | platform::kBoxIconWarning;
 
 } // namespace
 
@@ -204,7 +203,6 @@ void TfmItemProps::SaveItem(bool update) {
     if (!item) {
         return;
     }
-    bool saved = true;
     ItemSettings settings;
     settings.description = edtDescriptItem.Text();
     settings.scanRateSeconds = rxsScanRate.Value();
@@ -219,30 +217,12 @@ void TfmItemProps::SaveItem(bool update) {
         BuildItemAttributes(edtNameItem.Text(), settings.operation);
     std::optional<PropertySet> properties = BuildItemProperties(settings, FNodeProps.get());
     if (!attributes || !properties) {
-        platform::ShowMessageBox(kBoxSelectOperation, kBoxErrorCaption, kBoxFlags);
+        platform::ShowMessageBox(kBoxSelectOperation, kBoxErrorCaption, kPageBoxFlags);
         return;
     }
 
-    HRESULT result = S_OK;
-    if (update) {
-        result = item->UpdateItem(attributes->get(), properties->get());
-    } else {
-        IKibItem* child = nullptr;
-        result = item->AddChild(attributes->get(), kChildItem, kChildItemFlags, properties->get(),
-                                PortDriver ? PortDriver->DriverInterface() : nullptr, &child);
-        if (child) {
-            child->Release();
-        }
-    }
-    if (result == kOpcDuplicateName) {
-        edtNameItem.SetFocus();
-        saved = false;
-        platform::ShowMessageBox(kBoxItemExists, kBoxBadItemNameCaption, kBoxFlags);
-    } else if (result != S_OK) {
-        saved = false;
-        platform::ShowMessageBox(kBoxItemAddFailed, kBoxErrorCaption, kBoxFlags);
-    }
-    if (saved) {
+    if (HandToHost(*item.get(), update, kChildItem, kChildItemFlags, attributes->get(), properties->get(),
+                   edtNameItem, {kBoxItemExists, kBoxBadItemNameCaption, kBoxItemAddFailed})) {
         window_->Notify(FParentHandle, WM_ITEM_SAVED);
     }
 }

@@ -19,7 +19,6 @@ constexpr int kLabelLeft = 8;
 constexpr int kFieldLeft = 104;
 constexpr int kRowHeight = 21;
 constexpr int kIdentLeft = 202;
-constexpr std::uint32_t kBoxFlags = platform::kBoxTaskModal | platform::kBoxIconWarning;
 
 } // namespace
 
@@ -167,10 +166,9 @@ void TfmNodeProps::SaveNode(bool update) {
     if (!item) {
         return;
     }
-    bool saved = true;
     if (cbxComPort.Selected() < 0) {
         cbxComPort.SetFocus();
-        platform::ShowMessageBox(kBoxSelectPort, kBoxAddNodeCaption, kBoxFlags);
+        platform::ShowMessageBox(kBoxSelectPort, kBoxAddNodeCaption, kPageBoxFlags);
         return;
     }
     ItemAttributes attributes = BuildNodeAttributes(edtNameNode.Text());
@@ -183,26 +181,8 @@ void TfmNodeProps::SaveNode(bool update) {
     node.serial = rxsSerialNumber.Value();
     PropertySet properties = BuildNodeProperties(node);
 
-    HRESULT result = S_OK;
-    if (update) {
-        result = item->UpdateItem(attributes.get(), properties.get());
-    } else {
-        IKibItem* child = nullptr;
-        result = item->AddChild(attributes.get(), kChildNode, kChildNodeFlags, properties.get(),
-                                PortDriver ? PortDriver->DriverInterface() : nullptr, &child);
-        if (child) {
-            child->Release();
-        }
-    }
-    if (result == kOpcDuplicateName) {
-        edtNameNode.SetFocus();
-        saved = false;
-        platform::ShowMessageBox(kBoxNodeExists, kBoxBadNodeNameCaption, kBoxFlags);
-    } else if (result != S_OK) {
-        saved = false;
-        platform::ShowMessageBox(kBoxNodeAddFailed, kBoxErrorCaption, kBoxFlags);
-    }
-    if (saved) {
+    if (HandToHost(*item.get(), update, kChildNode, kChildNodeFlags, attributes.get(), properties.get(),
+                   edtNameNode, {kBoxNodeExists, kBoxBadNodeNameCaption, kBoxNodeAddFailed})) {
         window_->Notify(FParentHandle, WM_NODE_SAVED);
     }
 }

@@ -1,6 +1,9 @@
 #include "config/PageSupport.h"
 
+#include "driver/Constants.h"
 #include "driver/Globals.h"
+#include "driver/Main.h"
+#include "platform/MessageBox.h"
 #include "platform/VariantConvert.h"
 
 #include <algorithm>
@@ -106,6 +109,32 @@ void SetSpinValue(platform::SpinField& field, double value) {
 
 std::u16string ShortStringText(const KibShortString& text) {
     return std::u16string(ShortStringView(text));
+}
+
+bool HandToHost(IKibItem& host, bool update, std::int32_t childKind, std::int32_t childFlags,
+                const TItemAttributes& attributes, PItemProperties properties,
+                platform::TextField& nameField, const SaveRefusalTexts& texts) {
+    HRESULT result = S_OK;
+    if (update) {
+        result = host.UpdateItem(attributes, properties);
+    } else {
+        IKibItem* child = nullptr;
+        result = host.AddChild(attributes, childKind, childFlags, properties,
+                               PortDriver ? PortDriver->DriverInterface() : nullptr, &child);
+        if (child) {
+            child->Release();
+        }
+    }
+    if (result == kOpcDuplicateName) {
+        nameField.SetFocus();
+        platform::ShowMessageBox(texts.duplicateText, texts.duplicateCaption, kPageBoxFlags);
+        return false;
+    }
+    if (result != S_OK) {
+        platform::ShowMessageBox(texts.failedText, kBoxErrorCaption, kPageBoxFlags);
+        return false;
+    }
+    return true;
 }
 
 } // namespace vemox

@@ -5,13 +5,32 @@
 #include "config/PropertySet.h"
 #include "driver/PluginInterface.h"
 #include "platform/Controls.h"
+#include "platform/MessageBox.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vemox {
+
+// Every box of the node and item pages: task-modal, warning icon, no owner window.
+constexpr std::uint32_t kPageBoxFlags = platform::kBoxTaskModal | platform::kBoxIconWarning;
+
+// What the operator is told when the host refuses a save.
+struct SaveRefusalTexts {
+    std::u16string_view duplicateText; // the name is taken
+    std::u16string_view duplicateCaption;
+    std::u16string_view failedText; // any other refusal, under the caption "Ошибка"
+};
+
+// Hands a built node or item to the host: added under the host object (with the child's kind
+// and the fixed value that goes with it) or updated in place. A refusal is shown to the
+// operator, a taken name also moves the focus to the name field. True when the host accepted.
+bool HandToHost(IKibItem& host, bool update, std::int32_t childKind, std::int32_t childFlags,
+                const TItemAttributes& attributes, PItemProperties properties,
+                platform::TextField& nameField, const SaveRefusalTexts& texts);
 
 // Sets the three outputs of a page operation to 0.
 void ClearPageOutputs(WindowHandle* child, std::int32_t* width, std::int32_t* height) noexcept;

@@ -22,13 +22,23 @@ std::unique_ptr<TComPortDriver> PortDriver;
 
 namespace {
 
+template <typename T> void Create(std::unique_ptr<T>& object) noexcept {
+    try {
+        object = std::make_unique<T>();
+    } catch (...) {
+        object.reset();
+    }
+}
+
 struct LibraryObjects {
+    // A failure here would end the host's process while it loads us; an object that cannot
+    // be made stays nil instead, and the operations that need it answer as without it.
     LibraryObjects() {
-        fmNodeProps = std::make_unique<TfmNodeProps>();
-        fmItemProps = std::make_unique<TfmItemProps>();
-        fmConfig = std::make_unique<TfmConfig>();
-        PollProcess = std::make_unique<TKibProcess>();
-        PortDriver = std::make_unique<TComPortDriver>();
+        Create(fmNodeProps);
+        Create(fmItemProps);
+        Create(fmConfig);
+        Create(PollProcess);
+        Create(PortDriver);
     }
     ~LibraryObjects() {
         PortDriver.reset(); // drops every task and the whole registry
