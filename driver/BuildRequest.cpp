@@ -68,11 +68,8 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
     return true;
 }
 
-bool TComPortDriver::CanShareRequest(const TQueuedTask& earlier,
-                                     const TQueuedTask& later) const noexcept {
-    ShareKey first;
-    ShareKey second;
-    return ReadShareKey(earlier, first) && ReadShareKey(later, second) && first == second;
+bool TComPortDriver::CanShareRequest(const ShareKey& earlier, const ShareKey& later) noexcept {
+    return earlier == later;
 }
 
 } // namespace vemox

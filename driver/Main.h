@@ -6,6 +6,7 @@
 #include "driver/WaitList.h"
 #include "platform/Com.h"
 #include "protocol/Reply.h"
+#include "protocol/Sharing.h"
 
 #include <memory>
 #include <string>
@@ -73,8 +74,7 @@ public:
     // IKibReceiveData
     void VX_STDCALL OnReceiveData(TComPortNum port, const void* data, std::int32_t size) override;
     void VX_STDCALL OnReleasePort(TComPortNum port) override;
-    bool VX_STDCALL CompleteReceive(TComPortNum port, const void* data,
-                                    std::int32_t size) override;
+    bool VX_STDCALL CompleteReceive(TComPortNum port, const void* data, std::int32_t size) override;
 
     IKibDriver3* DriverInterface() noexcept { return this; }
     IKibReceiveData* ReceiveInterface() noexcept { return this; }
@@ -114,8 +114,7 @@ private:
                       bool answered, bool& firstReport) noexcept;
     // Completes every task of the command with one verdict and drops the command unsent.
     void FailCommand(TComPort& port, TCommand* command, const Verdict& verdict) noexcept;
-    void RefreshCache(TDevice& device, const RequestView& request,
-                      const ReplyValues& values);
+    void RefreshCache(TDevice& device, const RequestView& request, const ReplyValues& values);
     TCommand* QueueReadFor(TComPort& port, TCommand* write, const TQueuedTask& task,
                            std::uint8_t code, std::uint8_t point);
     void Log(const std::u16string& line) noexcept;
@@ -130,13 +129,15 @@ private:
     // no exchange (or gets none). Throws platform::ConversionError for unconvertible values.
     bool BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
                       TCommand*& command);
-    // Whether the later task of a batch is answered by the request built for the earlier one.
-    bool CanShareRequest(const TQueuedTask& earlier, const TQueuedTask& later) const noexcept;
+    // Whether the later task of a batch is answered by the request built for the earlier one,
+    // judged on the share keys read once when each task was taken in: reading a task's
+    // properties again per comparison cost more than the rest of the intake together.
+    static bool CanShareRequest(const ShareKey& earlier, const ShareKey& later) noexcept;
     // Finds the task's port and controller and queues its request; false leaves it unserved.
     bool ServeTask(TQueuedTask& task);
 
-    std::vector<TQueuedTask*> FAddTask;  // added since the last RunTasks
-    TWaitList FWaitTask; // served by a queued request, awaiting its outcome
+    std::vector<TQueuedTask*> FAddTask;    // added since the last RunTasks
+    TWaitList FWaitTask;                   // served by a queued request, awaiting its outcome
     std::vector<std::uint8_t> FReceived;   // the bytes of the reply being handled
     std::vector<std::uint8_t> FRequest;    // the request body it is judged against
     std::vector<TQueuedTask*> FCompleting; // the tasks of the command being finished

@@ -102,6 +102,11 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
         }
 
         // Pass 3: requests that were not written, or waited too long, go to reply handling.
+        // The clock is read once for the pass (it cost more than the rest of the cycle when
+        // read per port); a reading that grows stale while the pass runs can only make a
+        // time-out come one cycle later, never early.
+        double passNow = 0;
+        bool clockRead = false;
         for (std::size_t i = 0, count = Ports.size(); i < count && i < Ports.size(); ++i) {
             TComPort& port = Ports[i];
             TCommand* head = Head(port);
@@ -111,10 +116,16 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
             TDevice* device = DeviceOf(port, *head);
             if (!device || head->SendTime == 0) {
                 driver.OnReceiveData(port.Port, nullptr, 0);
-            } else if (ElapsedMs(platform::LocalNow(), head->SendTime) >=
-                       static_cast<std::int64_t>(DriverSettings.WaitTimeout)) {
-                device->State = sdNotAnswer;
-                driver.OnReceiveData(port.Port, nullptr, 0);
+            } else {
+                if (!clockRead) {
+                    passNow = platform::LocalNow();
+                    clockRead = true;
+                }
+                if (ElapsedMs(passNow, head->SendTime) >=
+                    static_cast<std::int64_t>(DriverSettings.WaitTimeout)) {
+                    device->State = sdNotAnswer;
+                    driver.OnReceiveData(port.Port, nullptr, 0);
+                }
             }
         }
     } catch (...) {

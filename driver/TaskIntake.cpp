@@ -115,7 +115,7 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
             const bool shareable = ReadShareKey(*task, key);
             if (shareable) {
                 const auto earlier = servedBy.find(key);
-                if (earlier != servedBy.end() && CanShareRequest(*earlier->second, *task)) {
+                if (earlier != servedBy.end() && CanShareRequest(earlier->first, key)) {
                     task->Command = earlier->second->Command;
                     served[i] = true;
                     continue;

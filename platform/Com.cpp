@@ -1,12 +1,16 @@
 // Task memory with its test hook, and constructors of owned VARIANTs, shared by every platform.
 #include "platform/Com.h"
 
+#include <atomic>
+
 namespace vemox::platform {
 
 void* SystemTaskMemAlloc(std::size_t size) noexcept;
 
 namespace {
 int gFailingAllocations = 0;
+// Pages may allocate from their own thread, so the tally is atomic.
+std::atomic<std::uint64_t> gBytesHandedOut{0};
 } // namespace
 
 void FailTaskMemAllocations(int count) noexcept {
@@ -18,7 +22,15 @@ void* TaskMemAlloc(std::size_t size) noexcept {
         --gFailingAllocations;
         return nullptr;
     }
-    return SystemTaskMemAlloc(size);
+    void* block = SystemTaskMemAlloc(size);
+    if (block) {
+        gBytesHandedOut.fetch_add(size, std::memory_order_relaxed);
+    }
+    return block;
+}
+
+std::uint64_t TaskMemBytesHandedOut() noexcept {
+    return gBytesHandedOut.load(std::memory_order_relaxed);
 }
 
 Variant Variant::Null() {

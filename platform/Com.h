@@ -14,6 +14,8 @@ void* TaskMemAlloc(std::size_t size) noexcept;
 void TaskMemFree(void* block) noexcept;
 // Makes the next `count` task-memory allocations fail, so tests can see memory run out.
 void FailTaskMemAllocations(int count) noexcept;
+// Bytes of task memory handed out since the process started, for memory measurements.
+std::uint64_t TaskMemBytesHandedOut() noexcept;
 
 // BSTR in the OLE memory form: 32-bit byte length before the text, terminating 0 after it.
 BSTR AllocBstr(std::u16string_view text);
@@ -107,8 +109,7 @@ private:
 };
 
 // Asks an interface for another one; an empty reference when it is not offered.
-template <typename Target>
-ComRef<Target> QueryAs(IUnknown* source, const IID& iid) noexcept {
+template <typename Target> ComRef<Target> QueryAs(IUnknown* source, const IID& iid) noexcept {
     if (!source) {
         return {};
     }

@@ -13,7 +13,9 @@
 
 namespace vemox {
 
-std::uint8_t CRCMaker(std::uint8_t data, std::uint8_t crc) noexcept {
+namespace {
+
+constexpr std::uint8_t ShiftIn(std::uint8_t data, std::uint8_t crc) noexcept {
     for (int bit = 0; bit < 8; ++bit) {
         const bool carry = (crc & 0x80u) != 0;
         crc = static_cast<std::uint8_t>((crc << 1) | ((data >> 7) & 1u));
@@ -23,6 +25,25 @@ std::uint8_t CRCMaker(std::uint8_t data, std::uint8_t crc) noexcept {
         }
     }
     return crc;
+}
+
+// The eight carries of a byte depend only on the register, not on the byte shifted in (it
+// reaches the top bit only after the eighth shift), so ShiftIn(d, c) == ShiftIn(0, c) ^ d
+// and a byte costs one lookup instead of eight conditional shifts.
+struct CrcTable {
+    constexpr CrcTable() : next() {
+        for (int crc = 0; crc < 256; ++crc) {
+            next[crc] = ShiftIn(0, static_cast<std::uint8_t>(crc));
+        }
+    }
+    std::uint8_t next[256];
+};
+constexpr CrcTable kCrcTable;
+
+} // namespace
+
+std::uint8_t CRCMaker(std::uint8_t data, std::uint8_t crc) noexcept {
+    return static_cast<std::uint8_t>(kCrcTable.next[crc] ^ data);
 }
 
 std::uint8_t CalcCRC(const std::uint8_t* buffer, std::int32_t count, std::uint8_t final) noexcept {

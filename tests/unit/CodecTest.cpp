@@ -48,6 +48,26 @@ TEST(Codec, CrcMatchesTheStandardCheckValues) {
     EXPECT_EQ(CalcCRC(Ascii("abc").data(), -3, 0), 0);
 }
 
+// The register is fed from a table; every register value and byte must give what shifting
+// the byte in bit by bit gives.
+TEST(Codec, CrcRegisterStepEqualsTheBitSerialShift) {
+    for (int crc = 0; crc < 256; ++crc) {
+        for (int data = 0; data < 256; ++data) {
+            std::uint8_t reg = static_cast<std::uint8_t>(crc);
+            for (int bit = 7; bit >= 0; --bit) {
+                const bool carry = (reg & 0x80) != 0;
+                reg = static_cast<std::uint8_t>((reg << 1) | ((data >> bit) & 1));
+                if (carry) {
+                    reg ^= 0x69;
+                }
+            }
+            ASSERT_EQ(CRCMaker(static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(crc)),
+                      reg)
+                << "register " << crc << ", byte " << data;
+        }
+    }
+}
+
 TEST(Codec, BcdRoundTripsAndDropsHighDigits) {
     const Bytes weight{0x45, 0x23, 0x01};
     EXPECT_EQ(BCDToInt(weight.data(), 3), 12345u);
