@@ -7,8 +7,14 @@
 
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace vemox {
+
+// Plain values set before any code runs and never destroyed, so they may live apart from the
+// library's objects: tools that only build property sets do not create a driver.
+static_assert(std::is_trivially_destructible_v<TDriverSettings>);
+TDriverSettings DriverSettings;
 
 
 bool UndefinedData(const VARIANT& value) noexcept {

@@ -11,7 +11,6 @@
 
 namespace vemox {
 
-TDriverSettings DriverSettings;
 std::vector<TComPort> Ports;
 
 std::unique_ptr<TfmNodeProps> fmNodeProps;
