@@ -98,9 +98,9 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Windows keeps a class that a library registered after the library is unloaded. Left behind,
-// it would make the next load's registration fail, or send the next load's windows to a
-// procedure at an address that no longer holds code. So the classes live exactly as long as
-// some page does, and unloading, which frees every page, takes them away.
+// it makes the next load's registration fail (no page, no settings) while its procedure points
+// at code that is gone. So the classes live exactly as long as some page does, and unloading,
+// which frees every page, takes them away.
 int gClassUsers = 0;
 
 void RegisterOrReplace(const WNDCLASSEXW& cls) {
