@@ -97,27 +97,65 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Windows keeps a class that a library registered after the library is unloaded. Left behind,
+// it makes the next load's registration fail (no page, no settings) while its procedure points
+// at code that is gone. So the classes live exactly as long as some page does, and unloading,
+// which frees every page, takes them away.
+int gClassUsers = 0;
+
+void RegisterOrReplace(const WNDCLASSEXW& cls) {
+    if (::RegisterClassExW(&cls) != 0) {
+        return;
+    }
+    // Left by an earlier load that did not clean up: its procedure is not ours.
+    if (::GetLastError() == ERROR_CLASS_ALREADY_EXISTS &&
+        ::UnregisterClassW(cls.lpszClassName, cls.hInstance) && ::RegisterClassExW(&cls) != 0) {
+        return;
+    }
+    throw std::runtime_error("page window class");
+}
+
 void RegisterClasses() {
-    static const bool registered = [] {
-        INITCOMMONCONTROLSEX common{sizeof common,
-                                    ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-        ::InitCommonControlsEx(&common);
-        WNDCLASSEXW page{};
-        page.cbSize = sizeof page;
-        page.lpfnWndProc = PageProc;
-        page.hInstance = ModuleInstance();
-        page.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        page.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        page.lpszClassName = kPageClass;
-        WNDCLASSEXW panel = page;
-        panel.lpfnWndProc = PanelProc;
-        panel.lpszClassName = kPanelClass;
-        return ::RegisterClassExW(&page) != 0 && ::RegisterClassExW(&panel) != 0;
-    }();
-    if (!registered) {
-        throw std::runtime_error("page window classes");
+    INITCOMMONCONTROLSEX common{sizeof common,
+                                ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&common);
+    WNDCLASSEXW page{};
+    page.cbSize = sizeof page;
+    page.lpfnWndProc = PageProc;
+    page.hInstance = ModuleInstance();
+    page.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    page.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    page.lpszClassName = kPageClass;
+    WNDCLASSEXW panel = page;
+    panel.lpfnWndProc = PanelProc;
+    panel.lpszClassName = kPanelClass;
+    RegisterOrReplace(page);
+    try {
+        RegisterOrReplace(panel);
+    } catch (...) {
+        ::UnregisterClassW(kPageClass, page.hInstance);
+        throw;
     }
 }
+
+// Held by every page for its whole life, windows included.
+class PageClasses {
+public:
+    PageClasses() {
+        if (gClassUsers == 0) {
+            RegisterClasses();
+        }
+        ++gClassUsers;
+    }
+    ~PageClasses() {
+        if (--gClassUsers == 0) {
+            ::UnregisterClassW(kPanelClass, ModuleInstance());
+            ::UnregisterClassW(kPageClass, ModuleInstance());
+        }
+    }
+    PageClasses(const PageClasses&) = delete;
+    PageClasses& operator=(const PageClasses&) = delete;
+};
 
 HWND MakeWindow(DWORD exStyle, const wchar_t* cls, std::u16string_view text, DWORD style,
                 const Rect& at, HWND parent, HFONT font) {
@@ -260,7 +298,6 @@ private:
 class Win32Page final : public PageWindow {
 public:
     Win32Page(int clientWidth, int clientHeight) {
-        RegisterClasses();
         font_ = ::CreateFontW(-kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                               DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
@@ -443,6 +480,8 @@ private:
         }
     }
 
+    // First member: the classes stay registered until the windows below are gone.
+    PageClasses classes_;
     HWND hwnd_ = nullptr;
     HWND tooltip_ = nullptr;
     HFONT font_ = nullptr;

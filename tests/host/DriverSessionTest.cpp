@@ -13,21 +13,6 @@ namespace {
 using testing::FakeLine;
 using testing::LineLog;
 
-// A host loads the driver library once per process. Sessions of this program open and close
-// it many times; one extra reference keeps it loaded in between, because the Windows build
-// does not survive being unloaded and loaded again in one process.
-class DriverLibraryLoaded final : public ::testing::Environment {
-public:
-    void SetUp() override { library_ = LoadSharedLibrary(VEMOX_DRIVER_PATH); }
-    void TearDown() override { library_.reset(); }
-
-private:
-    std::unique_ptr<SharedLibrary> library_;
-};
-
-const auto* const kDriverLibrary =
-    ::testing::AddGlobalTestEnvironment(new DriverLibraryLoaded); // gtest owns it
-
 const char* const kConfig = R"(
 [driver]
 WaitTimeout = 1000
@@ -84,6 +69,18 @@ TEST_F(DriverSessionTest, ConnectsThroughTheLibraryWithTheConfiguredSettings) {
     // The watchdog time comes back from inside the library: WaitTimeout x CountTry + 3000.
     EXPECT_EQ(session.WatchdogMs(), 1000 * 2 + 3000);
     EXPECT_EQ(session.Ports().References(), 1) << "the driver keeps the port service";
+}
+
+// Each session loads the library and unloads it again, as a host does when it reloads its
+// configuration: the driver of every later load comes up as the first did.
+TEST_F(DriverSessionTest, SessionsOneAfterAnotherEachLoadTheLibraryAfresh) {
+    for (int session = 0; session < 4; ++session) {
+        SCOPED_TRACE("session " + std::to_string(session));
+        DriverSession driver = Open();
+        EXPECT_EQ(driver.WatchdogMs(), 1000 * 2 + 3000);
+        EXPECT_EQ(driver.Ports().References(), 1);
+    }
+    EXPECT_EQ(opened, (std::vector<int>{2, 2, 2, 2}));
 }
 
 TEST_F(DriverSessionTest, ItemsCarryTheSetsThePagesWouldBuild) {

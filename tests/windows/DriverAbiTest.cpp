@@ -6,6 +6,8 @@
 
 #include <oleauto.h>
 
+#include "BareHost.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,199 +17,12 @@
 
 namespace {
 
-// ---- The host's view of the contract, written out independently. ----
-
-constexpr int kShortUnits = 513;
-using ShortString = wchar_t[kShortUnits];
-static_assert(sizeof(ShortString) == 1026);
-
-constexpr bool kWide = sizeof(void*) == 8;
-
-struct TaskDef {
-    ShortString ItemID;
-    std::uint8_t Task;
-    void* Item;
-    std::uint32_t TransactID;
-    void* ptrItemState;
-    void* ptrNodeProperties;
-    void* ptrItemProperties;
-    void* ptrReturnState;
-    HRESULT* ptrResult;
-};
-static_assert(sizeof(TaskDef) == (kWide ? 1088 : 1056));
-
-struct TaskHDADef {
-    ShortString ItemID;
-    std::uint8_t Task;
-    void* Item;
-    std::uint32_t TransactID;
-    void* ptrItemState;
-    void* ptrNodeProperties;
-    void* ptrItemProperties;
-    HRESULT* ptrResult;
-    double StartTime;
-    double EndTime;
-    std::uint32_t MaxCount;
-};
-static_assert(sizeof(TaskHDADef) == (kWide ? 1104 : 1080));
-
-constexpr GUID kIUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr GUID kIDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr GUID kIKibDriver = {
-    0xC057E49C, 0x3221, 0x4DF8, {0x81, 0x34, 0x1B, 0x2B, 0x51, 0x6C, 0xB0, 0xB1}};
-constexpr GUID kIKibDriver2 = {
-    0x267AFD2B, 0xC23F, 0x42DA, {0xA8, 0xDF, 0xFA, 0x32, 0x08, 0x6E, 0x75, 0xD7}};
-constexpr GUID kIKibDriver3 = {
-    0x79433AC7, 0x69FC, 0x4085, {0xA0, 0x08, 0xB8, 0x38, 0x35, 0xF8, 0x34, 0xB4}};
-constexpr GUID kIKibReceiveData = {
-    0xFACC000A, 0x9C12, 0x46B9, {0xA9, 0x1B, 0x25, 0x4F, 0x02, 0xBA, 0x51, 0xF6}};
-constexpr GUID kIKibOPCServer = {
-    0x66C716E1, 0xCB78, 0x4DD4, {0x93, 0xF2, 0xEC, 0x7E, 0xBE, 0xAF, 0x03, 0x54}};
-constexpr GUID kIKibOPCServer2 = {
-    0xE531EA56, 0x9D39, 0x491E, {0xAD, 0xF8, 0x1A, 0xB6, 0x35, 0xEE, 0xF1, 0x17}};
-constexpr GUID kIKibItem = {
-    0xF2B0EFCD, 0x411F, 0x4E2A, {0xB6, 0x3D, 0x46, 0xA1, 0xBB, 0xE1, 0xC9, 0x21}};
-constexpr GUID kIKibComPort = {
-    0x740C49CF, 0x02A2, 0x4427, {0xB3, 0x43, 0x2A, 0x76, 0xB9, 0x45, 0xE9, 0xD9}};
-constexpr GUID kIKibComPort2 = {
-    0x4C25A371, 0x0344, 0x4688, {0x80, 0x4A, 0x13, 0x27, 0xB2, 0x4D, 0x3F, 0x9F}};
-constexpr GUID kIKibComPort3 = {
-    0x11AFEB48, 0xC45F, 0x4D35, {0xB7, 0x19, 0x00, 0x30, 0xE1, 0x8D, 0xC2, 0xA3}};
-
-// Method-table slots: 0..2 are IUnknown, then the operations in their documented order.
-enum DriverSlot : int {
-    kQueryInterface = 0,
-    kAddRef = 1,
-    kRelease = 2,
-    kInitial = 3,
-    kLoadConfig = 10,
-    kGetPropStr = 12,
-    kResetDeviceState = 13,
-    kPurgeActions = 14,
-    kSetDebugMode = 15,
-    kGetWatchdogTimeout = 16,
-    kSetSlaveMode = 17,
-    kGetComPort = 18,
-    kIsSupportDataAccess = 19,
-    kIsSupportHistoryDataAccess = 20,
-    kGetAggregates = 21,
-    kRunHDATasks = 22,
-    kAddHDATask = 23,
-    kIsSupportReplicateNode = 25,
-    kIsSupportReplicateItem = 26,
-    kDeinitial = 27,
-};
-enum ReceiveSlot : int {
-    kOnReleasePort = 4,
-    kCompleteReceive = 5,
-};
-
-// A Boolean crosses the boundary as one byte.
-using Boolean = std::uint8_t;
-
-using GetKibDriver2Fn = void(__stdcall*)(void** result);
-using QueryInterfaceFn = HRESULT(__stdcall*)(void* self, const GUID* iid, void** object);
-using CountFn = ULONG(__stdcall*)(void* self);
-using InitialFn = void(__stdcall*)(void* self, void* server, void* comPort, ShortString* name,
-                                   ShortString* descript, ShortString* helpFileName,
-                                   void** receiveData);
-using LoadConfigFn = Boolean(__stdcall*)(void* self, const ShortString* name,
-                                         const ShortString* value);
-using GetPropStrFn = void(__stdcall*)(void* self, std::uint32_t propId, VARIANT value,
-                                      ShortString* text);
-using ResetDeviceStateFn = HRESULT(__stdcall*)(void* self, TaskDef taskDef);
-using NoArgumentFn = void(__stdcall*)(void* self);
-using SetFlagFn = void(__stdcall*)(void* self, Boolean value);
-using GetWatchdogTimeoutFn = Boolean(__stdcall*)(void* self, void* nodeProps, void* props,
-                                                 std::int32_t* timeout);
-using SetSlaveModeFn = Boolean(__stdcall*)(void* self, Boolean value);
-// TItemProperties by value is the array value itself: the address of its first element.
-using GetComPortFn = Boolean(__stdcall*)(void* self, void* props, std::uint8_t* comPortNum);
-using AnswerFn = Boolean(__stdcall*)(void* self);
-using GetAggregatesFn = Boolean(__stdcall*)(void* self, void** aggregates);
-using RunHDATasksFn = Boolean(__stdcall*)(void* self, std::uint8_t priority);
-using AddHDATaskFn = Boolean(__stdcall*)(void* self, TaskHDADef taskDef);
-using OnReleasePortFn = void(__stdcall*)(void* self, std::uint8_t port);
-using CompleteReceiveFn = Boolean(__stdcall*)(void* self, std::uint8_t port, const void* data,
-                                              std::int32_t size);
-
-template <typename Fn> Fn Slot(void* object, int index) {
-    void* const* table = *static_cast<void* const* const*>(object);
-    return reinterpret_cast<Fn>(table[index]);
-}
-
-// ---- A bare host object: a method table, a reference count and the interfaces it offers. ----
-
-struct FakeHostObject {
-    void* const* table;
-    LONG refs = 0;
-    std::vector<GUID> offered;
-    std::vector<GUID> asked;
-    int otherCalls = 0;
-};
-
-HRESULT __stdcall FakeQueryInterface(void* self, const GUID* iid, void** object) {
-    auto* fake = static_cast<FakeHostObject*>(self);
-    *object = nullptr;
-    fake->asked.push_back(*iid);
-    for (const GUID& offered : fake->offered) {
-        if (IsEqualGUID(offered, *iid)) {
-            *object = fake;
-            ++fake->refs;
-            return S_OK;
-        }
-    }
-    return E_NOINTERFACE;
-}
-ULONG __stdcall FakeAddRef(void* self) {
-    return static_cast<ULONG>(++static_cast<FakeHostObject*>(self)->refs);
-}
-ULONG __stdcall FakeRelease(void* self) {
-    return static_cast<ULONG>(--static_cast<FakeHostObject*>(self)->refs);
-}
-// Every host method that this contract does not let the driver call during these operations.
-void __stdcall FakeOtherMethod(void* self) {
-    ++static_cast<FakeHostObject*>(self)->otherCalls;
-}
-
-// Ten methods after IUnknown for the server and the item, twelve for the port service.
-template <int Methods> struct FakeTable {
-    void* slots[3 + Methods];
-    FakeTable() {
-        slots[0] = reinterpret_cast<void*>(&FakeQueryInterface);
-        slots[1] = reinterpret_cast<void*>(&FakeAddRef);
-        slots[2] = reinterpret_cast<void*>(&FakeRelease);
-        for (int i = 3; i < 3 + Methods; ++i) {
-            slots[i] = reinterpret_cast<void*>(&FakeOtherMethod);
-        }
-    }
-};
-const FakeTable<10> kServerTable;
-const FakeTable<10> kItemTable;
-const FakeTable<12> kComPortTable;
-
-FakeHostObject MakeServer() {
-    return {kServerTable.slots, 0, {kIUnknown, kIKibOPCServer, kIKibOPCServer2}, {}, 0};
-}
-FakeHostObject MakeComPort() {
-    return {kComPortTable.slots, 0, {kIUnknown, kIKibComPort, kIKibComPort2, kIKibComPort3}, {}, 0};
-}
-FakeHostObject MakeItem() {
-    return {kItemTable.slots, 0, {kIUnknown, kIKibItem}, {}, 0};
-}
+using namespace bare_host;
 
 // ---- The library, loaded once for the whole program and unloaded at its end. ----
 
 HMODULE gLibrary = nullptr;
 GetKibDriver2Fn gGetKibDriver2 = nullptr;
-
-std::wstring LibraryPath() {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
-    path.erase(path.find_last_of(L"\\/") + 1);
-    return path + L"Vemox.dll";
-}
 
 class LibraryEnvironment : public ::testing::Environment {
 public:
