@@ -1,7 +1,8 @@
 // Win32 COM handles: CreateFile on \\.\COMn, SetCommState, and time-outs that make ReadFile
-// return at once with whatever has arrived. Waiting for input looks at the port's receive
-// queue every millisecond: finer than any reply at the rates these lines run, and it keeps
-// the handles synchronous, which every other call here relies on.
+// return at once with whatever has arrived. Waiting for input looks at the ports' receive
+// queues every millisecond: it keeps the handles synchronous, which every other call here
+// relies on. (A ReadFile that waits for the first byte was slower under Wine, which waits
+// out the whole time-out.)
 #include "host/SerialLine.h"
 
 #include <windows.h>
