@@ -47,8 +47,7 @@ public:
     bool Gather();
     // Waits for bytes on a granted line, at most `timeoutMs` (see WaitForInput).
     void WaitForInput(std::int64_t timeoutMs);
-    // The earliest time a partly received reply on a granted line is complete by the inter-byte gap
-    // alone.
+    // When the earliest partial reply on a granted line is complete by the gap alone.
     std::optional<std::int64_t> NextGapEndMs() const;
 
     bool Captured(TComPortNum port) const;
