@@ -84,22 +84,57 @@ std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::
 
 void ComPortService::ServicePort(TComPortNum port, IKibReceiveData* receiver) {
     Port* record = Find(port);
-    if (!record || !receiver) {
-        return;
+    if (record && receiver) {
+        Collect(port, *record, receiver);
     }
+}
+
+void ComPortService::Collect(TComPortNum number, Port& port, IKibReceiveData* receiver) {
     std::uint8_t buffer[256];
     for (;;) {
-        const std::size_t got = record->line->Read(buffer, sizeof buffer);
+        const std::size_t got = port.line->Read(buffer, sizeof buffer);
         if (got == 0) {
             break;
         }
-        record->assembler.Feed(buffer, got, clock_.NowMs());
+        port.assembler.Feed(buffer, got, clock_.NowMs());
     }
-    while (auto reply = record->assembler.Take(clock_.NowMs())) {
-        ++record->stats.replies;
-        record->stats.lastReplyMs = clock_.NowMs();
-        replies_.push_back({port, receiver, std::move(*reply)});
+    while (auto reply = port.assembler.Take(clock_.NowMs())) {
+        ++port.stats.replies;
+        port.stats.lastReplyMs = clock_.NowMs();
+        replies_.push_back({number, receiver, std::move(*reply)});
     }
+}
+
+bool ComPortService::Gather() {
+    // Lines nobody holds are left alone: what arrives there belongs to no request, and the
+    // next holder's ServicePort sees it exactly as it would without this early look.
+    for (auto& [number, port] : ports_) {
+        if (port.holder) {
+            Collect(number, port, port.holder);
+        }
+    }
+    return !replies_.empty();
+}
+
+void ComPortService::WaitForInput(std::int64_t timeoutMs) {
+    std::vector<SerialLine*> held;
+    for (auto& [number, port] : ports_) {
+        if (port.holder) {
+            held.push_back(port.line.get());
+        }
+    }
+    host::WaitForInput(held, timeoutMs);
+}
+
+std::optional<std::int64_t> ComPortService::NextGapEndMs() const {
+    std::optional<std::int64_t> earliest;
+    for (const auto& [number, port] : ports_) {
+        const auto end = port.assembler.GapEndsAtMs();
+        if (port.holder && end && (!earliest || *end < *earliest)) {
+            earliest = end;
+        }
+    }
+    return earliest;
 }
 
 int ComPortService::DeliverReplies() {

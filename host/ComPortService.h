@@ -2,7 +2,9 @@
 // request at a time, writes that say when they fail, and received bytes gathered into
 // whole replies. Replies are not handed to the driver from inside ServicePort, which runs
 // within the driver's own Execute: calls into the driver must not overlap, so they wait in
-// a queue until the host calls DeliverReplies between two driver calls.
+// a queue until the host calls DeliverReplies between two driver calls. Between driver calls
+// the host also waits on the granted lines itself (WaitForInput, Gather), so that a reply is
+// delivered as soon as it is complete rather than at the driver's next Execute.
 #pragma once
 
 #include "driver/PluginInterface.h"
@@ -14,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vemox::host {
@@ -39,6 +42,13 @@ public:
     // Hands every reply gathered so far to the receiver it was gathered for, one reply per
     // OnReceiveData call; answers how many were delivered.
     int DeliverReplies();
+    // Reads what the granted lines have brought and queues the replies it completes for
+    // the holders, as ServicePort does; answers whether any reply now waits for delivery.
+    bool Gather();
+    // Waits for bytes on a granted line, at most `timeoutMs` (see WaitForInput).
+    void WaitForInput(std::int64_t timeoutMs);
+    // When the earliest partial reply on a granted line is complete by the gap alone.
+    std::optional<std::int64_t> NextGapEndMs() const;
 
     bool Captured(TComPortNum port) const;
     const PortStatistics* Statistics(TComPortNum port) const;
@@ -77,6 +87,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
+    void Collect(TComPortNum number, Port& port, IKibReceiveData* receiver);
     Port* Find(TComPortNum port);
     const Port* Find(TComPortNum port) const;
 

@@ -3,6 +3,7 @@
 #include "host/ConfigSets.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vemox::host {
@@ -167,8 +168,15 @@ void DriverSession::NoteReplyTimes() {
 
 void DriverSession::Cycle() {
     driver_->Execute();
+    DeliverAndExecute(false);
+}
+
+void DriverSession::DeliverAndExecute(bool scanning) {
     for (int round = 0; round < kMaxDeliveryRounds && ports_.DeliverReplies() > 0; ++round) {
         NoteReplyTimes();
+        if (scanning) {
+            Scan(); // an item read at scan rate 0 is due again the moment its reply is in
+        }
         driver_->Execute();
     }
 }
@@ -184,11 +192,16 @@ bool DriverSession::AllIdle() const {
 
 RunEnd DriverSession::RunUntil(const std::function<bool()>& done, std::int64_t deadlineMs,
                                bool scanning, const RunHooks& hooks) {
+    std::int64_t nextPeriodMs = clock_.NowMs();
     for (;;) {
-        if (scanning) {
-            Scan();
+        if (clock_.NowMs() >= nextPeriodMs) {
+            nextPeriodMs = clock_.NowMs() + config_.timing.executePeriodMs;
+            if (scanning) {
+                Scan();
+            }
+            driver_->Execute();
         }
-        Cycle();
+        DeliverAndExecute(scanning); // replies gathered by the period's turn or the wait
         if (hooks.afterCycle) {
             hooks.afterCycle();
         }
@@ -201,7 +214,23 @@ RunEnd DriverSession::RunUntil(const std::function<bool()>& done, std::int64_t d
         if (clock_.NowMs() >= deadlineMs) {
             return RunEnd::Deadline;
         }
-        hooks.sleep(config_.timing.executePeriodMs);
+        // Wait for the line until the next period, or until a reply cut short by silence is
+        // complete; leave the wait as soon as a whole reply is in.
+        for (;;) {
+            const std::int64_t wakeMs =
+                std::min(nextPeriodMs, ports_.NextGapEndMs().value_or(nextPeriodMs));
+            const std::int64_t leftMs = wakeMs - clock_.NowMs();
+            if (leftMs > 0) {
+                if (hooks.wait) {
+                    hooks.wait(leftMs);
+                } else {
+                    ports_.WaitForInput(leftMs);
+                }
+            }
+            if (ports_.Gather() || clock_.NowMs() >= wakeMs) {
+                break;
+            }
+        }
     }
 }
 

@@ -43,9 +43,11 @@ struct SessionItem {
 enum class RunEnd { Done, Deadline, Interrupted };
 
 struct RunHooks {
-    std::function<void(std::int64_t ms)> sleep; // waits between two cycles
-    std::function<bool()> interrupted;          // the operator asked to stop
-    std::function<void()> afterCycle;           // e.g. redraw the table
+    // Waits at most `ms` for bytes on the granted lines; when empty the session waits on
+    // its real lines. Simulated time plugs in here to jump to the next byte due.
+    std::function<void(std::int64_t ms)> wait;
+    std::function<bool()> interrupted; // the operator asked to stop
+    std::function<void()> afterCycle;  // e.g. redraw the table
 };
 
 class DriverSession {
@@ -66,8 +68,10 @@ public:
     // One turn of the poll cycle: Execute, then the gathered replies, and Execute again at
     // once after a delivery so the next request goes out without waiting a period.
     void Cycle();
-    // Cycles every execute period (reading at scan rates when `scanning`) until `done`
-    // answers true, the deadline passes or the operator interrupts.
+    // Cycles every execute period (reading at scan rates when `scanning`), and in between
+    // waits on the lines and delivers each reply the moment it is complete, with Execute at
+    // once after it; until `done` answers true, the deadline passes or the operator
+    // interrupts.
     RunEnd RunUntil(const std::function<bool()>& done, std::int64_t deadlineMs, bool scanning,
                     const RunHooks& hooks);
     bool AllIdle() const;
@@ -81,6 +85,7 @@ public:
 private:
     void Issue(SessionItem& item, TTask kind, OPCITEMSTATE& state);
     void NoteReplyTimes();
+    void DeliverAndExecute(bool scanning);
 
     HostConfig config_;
     const HostClock& clock_;

@@ -21,6 +21,10 @@ public:
     std::optional<std::vector<std::uint8_t>> Take(std::int64_t nowMs);
 
     bool Pending() const noexcept { return !bytes_.empty(); }
+    // When the bytes held now make a reply by the gap alone, if any are held.
+    std::optional<std::int64_t> GapEndsAtMs() const {
+        return bytes_.empty() ? std::nullopt : std::optional<std::int64_t>(lastByteMs_ + gapMs_);
+    }
     void Clear() noexcept { bytes_.clear(); }
 
 private:

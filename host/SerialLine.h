@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vemox::host {
 
@@ -35,6 +36,11 @@ public:
 
 // Opens and configures the device; throws std::runtime_error naming the device and the cause.
 std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device, const LineSettings& settings);
+
+// Waits until one of the lines has bytes to read or `timeoutMs` has passed. Only lines this
+// file opened can be waited on; when there are none the wait is a plain sleep, so a host
+// whose ports failed to open still keeps its period.
+void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs);
 
 // The device a port name stands for when the configuration names none ("" if there is none).
 std::string DefaultDeviceFor(int portNumber);

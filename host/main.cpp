@@ -10,11 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <map>
-#include <thread>
 
 namespace vemox::host {
 namespace {
@@ -36,12 +34,8 @@ struct Options {
     std::vector<std::string> deviceOverrides; // COMn=DEVICE
 };
 
-void Sleep(std::int64_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 RunHooks RealTimeHooks(std::function<void()> afterCycle = {}) {
-    return {Sleep, InterruptRequested, std::move(afterCycle)};
+    return {{}, InterruptRequested, std::move(afterCycle)}; // waits on the real lines
 }
 
 std::string DriverPathOf(const Options& options) {

@@ -2,11 +2,13 @@
 #include "host/SerialLine.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vemox::host {
@@ -89,12 +91,22 @@ public:
             }
             // Nothing there (EAGAIN), or the other end of a pseudo-terminal is gone (EIO):
             // either way nothing arrived, and the driver's time-outs report the silence.
+            if (n < 0 && errno != EAGAIN) {
+                hungUp_ = true;
+            }
             return 0;
         }
     }
 
+    int Fd() const noexcept { return fd_; }
+    // A line whose far end is gone (a closed pseudo-terminal) reports itself readable for
+    // ever; once seen it is no longer waited on, or the host would spin instead of waiting.
+    bool HungUp() const noexcept { return hungUp_; }
+    void MarkHungUp() noexcept { hungUp_ = true; }
+
 private:
     int fd_;
+    bool hungUp_ = false;
 };
 
 } // namespace
@@ -140,6 +152,35 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
     }
     ::tcflush(fd, TCIOFLUSH);
     return std::make_unique<TermiosLine>(fd);
+}
+
+void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs) {
+    std::vector<pollfd> fds;
+    std::vector<TermiosLine*> waited;
+    for (SerialLine* line : lines) {
+        auto* termios = dynamic_cast<TermiosLine*>(line);
+        if (termios && !termios->HungUp()) {
+            fds.push_back({termios->Fd(), POLLIN, 0});
+            waited.push_back(termios);
+        }
+    }
+    if (timeoutMs <= 0) {
+        return;
+    }
+    if (fds.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return;
+    }
+    // An interrupted poll (the operator's Ctrl+C) simply ends the wait early.
+    if (::poll(fds.data(), fds.size(), static_cast<int>(timeoutMs)) <= 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        // What is still buffered is read all the same; nothing more will come.
+        if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            waited[i]->MarkHungUp();
+        }
+    }
 }
 
 std::string DefaultDeviceFor(int portNumber) {

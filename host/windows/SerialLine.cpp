@@ -1,9 +1,13 @@
 // Win32 COM handles: CreateFile on \\.\COMn, SetCommState, and time-outs that make ReadFile
-// return at once with whatever has arrived.
+// return at once with whatever has arrived. Waiting for input looks at the ports' receive
+// queues every millisecond: it keeps the handles synchronous, which every other call here
+// relies on. (A ReadFile that waits for the first byte was slower under Wine, which waits
+// out the whole time-out.)
 #include "host/SerialLine.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace vemox::host {
@@ -32,6 +36,12 @@ public:
             return 0;
         }
         return got;
+    }
+
+    bool HasInput() const {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ::ClearCommError(handle_, &errors, &status) && status.cbInQue > 0;
     }
 
 private:
@@ -76,6 +86,22 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
     ::SetCommTimeouts(handle, &timeouts);
     ::PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     return std::make_unique<ComHandleLine>(handle);
+}
+
+void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        for (SerialLine* line : lines) {
+            const auto* com = dynamic_cast<const ComHandleLine*>(line);
+            if (com && com->HasInput()) {
+                return;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return;
+        }
+        ::Sleep(1);
+    }
 }
 
 std::string DefaultDeviceFor(int portNumber) {

@@ -86,5 +86,43 @@ TEST_F(ComPortServiceTest, ReplyTimeIsMeasuredFromTheWrite) {
     EXPECT_EQ(service.Statistics(0)->lastReplyMs - service.Statistics(0)->lastWriteMs, 37);
 }
 
+TEST_F(ComPortServiceTest, GatherCollectsOnlyForTheHolderOfAGrantedLine) {
+    auto idle = std::make_shared<LineLog>();
+    service.Attach(1, std::make_unique<FakeLine>(idle));
+    idle->Arrive({0xFF, 0x07, 0xBF, 0x01, 0xFF, 0xFF});
+    line->Arrive({0xFF, 0x01, 0xBF, 0x03, 0xFF});
+    EXPECT_FALSE(service.Gather());
+    EXPECT_EQ(line->incoming.size(), 5u) << "bytes nobody asked for stay on the line";
+
+    ASSERT_TRUE(service.CapturePort(0, &driver));
+    EXPECT_FALSE(service.Gather()) << "half a reply is not delivered";
+    EXPECT_TRUE(line->incoming.empty());
+    line->Arrive({0xFF});
+    EXPECT_TRUE(service.Gather());
+    EXPECT_EQ(service.DeliverReplies(), 1);
+    ASSERT_EQ(driver.received.size(), 1u);
+    EXPECT_EQ(driver.received[0].bytes,
+              (std::vector<std::uint8_t>{0xFF, 0x01, 0xBF, 0x03, 0xFF, 0xFF}));
+    EXPECT_EQ(idle->incoming.size(), 6u) << "the other port was never granted";
+}
+
+TEST_F(ComPortServiceTest, AReplyWithoutEndMarkerIsDueAtTheGap) {
+    ASSERT_TRUE(service.CapturePort(0, &driver));
+    EXPECT_FALSE(service.NextGapEndMs()) << "nothing received, nothing to wait for";
+    clock.Advance(200);
+    line->Arrive({0x12, 0x34});
+    EXPECT_FALSE(service.Gather());
+    EXPECT_EQ(service.NextGapEndMs(), 250);
+    clock.Advance(20);
+    line->Arrive({0x56});
+    EXPECT_FALSE(service.Gather());
+    EXPECT_EQ(service.NextGapEndMs(), 270) << "each byte restarts the gap";
+    clock.Advance(50);
+    EXPECT_TRUE(service.Gather());
+    EXPECT_FALSE(service.NextGapEndMs());
+    EXPECT_EQ(service.DeliverReplies(), 1);
+    EXPECT_EQ(driver.received[0].bytes, (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));
+}
+
 } // namespace
 } // namespace vemox::host
