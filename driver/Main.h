@@ -73,8 +73,7 @@ public:
     // IKibReceiveData
     void VX_STDCALL OnReceiveData(TComPortNum port, const void* data, std::int32_t size) override;
     void VX_STDCALL OnReleasePort(TComPortNum port) override;
-    bool VX_STDCALL CompleteReceive(TComPortNum port, const void* data,
-                                    std::int32_t size) override;
+    bool VX_STDCALL CompleteReceive(TComPortNum port, const void* data, std::int32_t size) override;
 
     IKibDriver3* DriverInterface() noexcept { return this; }
     IKibReceiveData* ReceiveInterface() noexcept { return this; }
@@ -134,8 +133,7 @@ private:
     static void Deliver(const PendingCompletion& completion) noexcept;
     // Drops queued completions without delivering them: of one item, or all (nil).
     void DropPending(IKibItem* item, bool all) noexcept;
-    void RefreshCache(TDevice& device, const RequestView& request,
-                      const ReplyValues& values);
+    void RefreshCache(TDevice& device, const RequestView& request, const ReplyValues& values);
     TCommand* QueueReadFor(TComPort& port, TCommand* write, const TQueuedTask& task,
                            std::uint8_t code, std::uint8_t point);
     void Log(const std::u16string& line) noexcept;
@@ -155,11 +153,11 @@ private:
     // Finds the task's port and controller and queues its request; false leaves it unserved.
     bool ServeTask(TQueuedTask& task);
 
-    std::vector<TQueuedTask*> FAddTask;  // added since the last RunTasks
-    TWaitList FWaitTask; // served by a queued request, awaiting its outcome
-    std::vector<std::uint8_t> FReceived;   // the bytes of the reply being handled
-    std::vector<std::uint8_t> FRequest;    // the request body it is judged against
-    std::vector<TQueuedTask*> FCompleting; // the tasks of the command being finished
+    std::vector<TQueuedTask*> FAddTask;      // added since the last RunTasks
+    TWaitList FWaitTask;                     // served by a queued request, awaiting its outcome
+    std::vector<std::uint8_t> FReceived;     // the bytes of the reply being handled
+    std::vector<std::uint8_t> FRequest;      // the request body it is judged against
+    std::vector<TQueuedTask*> FCompleting;   // the tasks of the command being finished
     std::vector<PendingCompletion> FPending; // judged, not yet handed to the host
     bool FDelivering = false;                // a DeliverCompletions call is under way
     platform::ComRef<IKibOPCServer2> KibServer;

@@ -318,9 +318,8 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
     return v;
 }
 
-void TComPortDriver::SettleTask(TQueuedTask* task, const Verdict& verdict,
-                                const TCommand& command, bool answered,
-                                bool& firstReport) noexcept {
+void TComPortDriver::SettleTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
+                                bool answered, bool& firstReport) noexcept {
     if (task->ptrItemState) {
         task->ptrItemState->ftTimeStamp = verdict.stamp;
         task->ptrItemState->wQuality = verdict.quality;

@@ -99,6 +99,14 @@ public:
         ++addChildCalls;
         return answer;
     }
+    // A host item may call back into the driver as its last reference goes.
+    ULONG VX_STDCALL Release() override {
+        const ULONG left = CountedFake<IKibItem>::Release();
+        if (onRelease) {
+            onRelease();
+        }
+        return left;
+    }
     void VX_STDCALL ReadComplete(std::uint32_t transactId, HRESULT result) override {
         completions.push_back({Completion::Read, transactId, result});
         if (onComplete) {
@@ -144,6 +152,7 @@ public:
     std::vector<Completion> completions;
     std::vector<Exchange> exchanges;
     std::function<void()> onComplete;
+    std::function<void()> onRelease;
     std::function<HRESULT(const TItemAttributes&, std::int32_t, std::int32_t, PItemProperties,
                           IKibDriver3*)>
         onAddChild;

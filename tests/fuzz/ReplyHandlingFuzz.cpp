@@ -17,9 +17,9 @@
 
 using namespace vemox;
 using namespace vemox::testing;
+using platform::Variant;
 using vemox::fuzz::FuzzInput;
 using vemox::fuzz::Require;
-using platform::Variant;
 
 namespace {
 
@@ -28,11 +28,11 @@ struct Kind {
     bool write;
 };
 
-constexpr Kind kKinds[] = {
-    {u"Счетчик", false},          {u"Дискретные входы", false}, {u"Дискретные выходы", false},
-    {u"Весовые точки", false},    {u"Вес Нетто", false},        {u"Вес Брутто", false},
-    {u"Состояние", false},        {u"Дискретные выходы", true}, {u"Весовые точки", true},
-    {u"Управление дозированием", true}};
+constexpr Kind kKinds[] = {{u"Счетчик", false},           {u"Дискретные входы", false},
+                           {u"Дискретные выходы", false}, {u"Весовые точки", false},
+                           {u"Вес Нетто", false},         {u"Вес Брутто", false},
+                           {u"Состояние", false},         {u"Дискретные выходы", true},
+                           {u"Весовые точки", true},      {u"Управление дозированием", true}};
 
 // How the host misbehaves inside a completion.
 enum class Reentry { None, AddAndRun, PurgeOwn, PurgeAll };
@@ -68,8 +68,8 @@ struct Run {
         purged.push_back(false);
         HostTask& task = *tasks.back();
         const bool sync = shape & 1;
-        const TTask type = kind.write ? (sync ? tSyncWrite : tAsyncWrite)
-                                      : (sync ? tSyncRead : tAsyncRead);
+        const TTask type =
+            kind.write ? (sync ? tSyncWrite : tAsyncWrite) : (sync ? tSyncRead : tAsyncRead);
         if (kind.write) {
             task.SetValue(Variant::Int32(parameter));
         }
@@ -86,8 +86,7 @@ struct Run {
         ++reentries;
         switch (reentry) {
         case Reentry::AddAndRun:
-            AddTask(kKinds[reentries % std::size(kKinds)], static_cast<std::uint8_t>(reentries),
-                    0);
+            AddTask(kKinds[reentries % std::size(kKinds)], static_cast<std::uint8_t>(reentries), 0);
             driver->RunTasks(0);
             break;
         case Reentry::PurgeOwn:

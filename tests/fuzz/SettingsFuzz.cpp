@@ -21,10 +21,8 @@ using vemox::fuzz::Require;
 namespace {
 
 constexpr std::uint16_t kValueTypes[] = {
-    VT_EMPTY, VT_NULL, VT_I2,   VT_I4,  VT_R4,
-    VT_R8,    VT_CY,   VT_DATE, VT_BSTR, VT_ERROR,
-    VT_BOOL,  VT_I1,   VT_UI1,  VT_UI2, VT_UI4,
-    VT_I8,    VT_UI8,  VT_INT,  VT_UINT};
+    VT_EMPTY, VT_NULL, VT_I2,  VT_I4,  VT_R4,  VT_R8, VT_CY,  VT_DATE, VT_BSTR, VT_ERROR,
+    VT_BOOL,  VT_I1,   VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT,  VT_UINT};
 
 const char16_t* const kKeys[] = {vemox::kKeyWaitTimeout, vemox::kKeyCountTry,
                                  vemox::kKeyTimeNextSend, vemox::kKeyCalcCRC};
@@ -41,8 +39,7 @@ std::u16string Text(FuzzInput& in, std::size_t maxChars) {
 // Fills the record as a host would, without any terminating zero when the text fills it.
 void FillRecord(const std::u16string& text, vemox::KibShortString& record) {
     std::memset(record, 0, sizeof record);
-    std::memcpy(record, text.data(),
-                std::min(text.size(), std::size(record)) * sizeof(char16_t));
+    std::memcpy(record, text.data(), std::min(text.size(), std::size(record)) * sizeof(char16_t));
 }
 
 bool Terminated(const vemox::KibShortString& record) {
@@ -60,13 +57,12 @@ void LoadPair(vemox::IKibDriver3& driver, FuzzInput& in) {
 
     std::int32_t timeout = 0;
     Require(driver.GetWatchdogTimeout(nullptr, nullptr, &timeout), "watchdog answers true");
-    const std::int64_t wide =
-        static_cast<std::int64_t>(vemox::DriverSettings.WaitTimeout) *
-            vemox::DriverSettings.CountTry +
-        3000;
-    const std::int64_t held =
-        std::max<std::int64_t>(std::numeric_limits<std::int32_t>::min(),
-                               std::min<std::int64_t>(std::numeric_limits<std::int32_t>::max(), wide));
+    const std::int64_t wide = static_cast<std::int64_t>(vemox::DriverSettings.WaitTimeout) *
+                                  vemox::DriverSettings.CountTry +
+                              3000;
+    const std::int64_t held = std::max<std::int64_t>(
+        std::numeric_limits<std::int32_t>::min(),
+        std::min<std::int64_t>(std::numeric_limits<std::int32_t>::max(), wide));
     Require(timeout == held, "watchdog time is the widened formula held to 32 bits");
 }
 
@@ -77,8 +73,8 @@ void DisplayText(vemox::IKibDriver3& driver, FuzzInput& in) {
     if (vt == VT_BSTR) {
         value.bstrVal = vemox::platform::AllocBstr(Text(in, 700));
     } else {
-        value.llVal = static_cast<std::int64_t>(in.Dword()) |
-                      static_cast<std::int64_t>(in.Dword()) << 32;
+        value.llVal = static_cast<std::int64_t>(in.Dword()) | static_cast<std::int64_t>(in.Dword())
+                                                                  << 32;
     }
     value.vt = vt;
     const std::uint32_t ids[] = {static_cast<std::uint32_t>(vemox::kPropComPort),
@@ -92,8 +88,8 @@ void DisplayText(vemox::IKibDriver3& driver, FuzzInput& in) {
     if (vt == VT_EMPTY || vt == VT_NULL) {
         Require(text[0] == 0, "no value, no text");
     }
-    if (id == static_cast<std::uint32_t>(vemox::kPropComPort) && vt == VT_I4 &&
-        value.lVal >= 0 && value.lVal < 1000) {
+    if (id == static_cast<std::uint32_t>(vemox::kPropComPort) && vt == VT_I4 && value.lVal >= 0 &&
+        value.lVal < 1000) {
         const std::u16string expected = u"COM" + vemox::platform::DecimalText(value.lVal + 1);
         Require(std::u16string(text) == expected, "a port number shows as its COM name");
     }
@@ -104,8 +100,8 @@ void DisplayText(vemox::IKibDriver3& driver, FuzzInput& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
-        vemox::platform::SetMessageBoxHook([](std::u16string_view, std::u16string_view,
-                                              std::uint32_t) {});
+        vemox::platform::SetMessageBoxHook(
+            [](std::u16string_view, std::u16string_view, std::uint32_t) {});
         return true;
     }();
     (void)quiet;
