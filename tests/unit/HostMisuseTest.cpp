@@ -230,6 +230,23 @@ TEST_F(Misuse, PropertyValuesOfUnexpectedTypesEndTheTaskOnce) {
     }
 }
 
+TEST_F(Misuse, PurgeDropsEveryTaskOfTheItemEvenWhenItsNodeNoLongerConverts) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet net = Item(u"Вес Нетто");
+    PropertySet gross = Item(u"Вес Брутто");
+    auto task = std::make_unique<HostTask>();
+    driver_->AddTask(task->Def(tAsyncRead, 1, node, net));
+    driver_->AddTask(task->Def(tAsyncRead, 2, node, gross));
+    driver_->RunTasks(0);
+    ASSERT_EQ(PortDriver->WaitingTasks().size(), 2u);
+    // The host edits the node while its requests wait: the addressing becomes text.
+    platform::VariantCopyFrom(node[1].vValue, Variant::Text(u"abc").get());
+    driver_->PurgeAction(&task->item);
+    EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+    EXPECT_EQ(task->item.refs(), 0);
+    EXPECT_TRUE(task->item.completions.empty());
+}
+
 // Two reads of one controller that share a request: items A and B.
 class SharedRead : public Misuse {
 protected:
