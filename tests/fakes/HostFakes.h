@@ -240,4 +240,40 @@ public:
     std::vector<PortCall> calls;
 };
 
+struct Delivery {
+    TComPortNum port;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Stands for the driver's receiving side: records every delivery, one entry per call.
+class FakeReceiver final : public CountedFake<IKibReceiveData> {
+public:
+    HRESULT VX_STDCALL QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        if (SameGuid(riid, IID_IKibReceiveData) || SameGuid(riid, IID_IUnknown_)) {
+            *object = static_cast<IKibReceiveData*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    void VX_STDCALL OnReceiveData(TComPortNum port, const void* data, std::int32_t size) override {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        received.push_back({port, bytes ? std::vector<std::uint8_t>(bytes, bytes + size)
+                                        : std::vector<std::uint8_t>{}});
+        if (onReceive) {
+            onReceive();
+        }
+    }
+    void VX_STDCALL OnReleasePort(TComPortNum) override { ++unexpectedCalls; }
+    bool VX_STDCALL CompleteReceive(TComPortNum, const void*, std::int32_t) override {
+        ++unexpectedCalls;
+        return false;
+    }
+
+    std::vector<Delivery> received;
+    std::function<void()> onReceive;
+    int unexpectedCalls = 0;
+};
+
 } // namespace vemox::testing

@@ -1,0 +1,117 @@
+#include "host/ComPortService.h"
+
+namespace vemox::host {
+
+void ComPortService::Attach(TComPortNum port, std::unique_ptr<SerialLine> line) {
+    ports_.erase(port);
+    Port& record =
+        ports_.emplace(port, Port{nullptr, ReplyAssembler(gapMs_), nullptr, {}}).first->second;
+    record.line = std::move(line);
+}
+
+ComPortService::Port* ComPortService::Find(TComPortNum port) {
+    const auto it = ports_.find(port);
+    return it == ports_.end() ? nullptr : &it->second;
+}
+
+const ComPortService::Port* ComPortService::Find(TComPortNum port) const {
+    const auto it = ports_.find(port);
+    return it == ports_.end() ? nullptr : &it->second;
+}
+
+bool ComPortService::Captured(TComPortNum port) const {
+    const Port* record = Find(port);
+    return record && record->holder;
+}
+
+const PortStatistics* ComPortService::Statistics(TComPortNum port) const {
+    const Port* record = Find(port);
+    return record ? &record->stats : nullptr;
+}
+
+HRESULT ComPortService::QueryInterface(REFIID riid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (SameGuid(riid, IID_IKibComPort3) || SameGuid(riid, IID_IKibComPort2) ||
+        SameGuid(riid, IID_IKibComPort) || SameGuid(riid, IID_IUnknown_)) {
+        *object = static_cast<IKibComPort3*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+bool ComPortService::CapturePort(TComPortNum port, IKibReceiveData* receiver) {
+    Port* record = Find(port);
+    // An unconfigured port is never granted: the request waits instead of failing on a
+    // line that does not exist.
+    if (!record || !receiver || record->holder) {
+        return false;
+    }
+    record->holder = receiver;
+    return true;
+}
+
+void ComPortService::ReleasePort(TComPortNum port, IKibReceiveData* receiver) {
+    Port* record = Find(port);
+    if (record && record->holder == receiver) {
+        record->holder = nullptr;
+    }
+}
+
+std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::int32_t size,
+                                       IKibReceiveData* receiver) {
+    constexpr std::uint8_t kAccepted = 0;
+    constexpr std::uint8_t kRefused = 1;
+    Port* record = Find(port);
+    if (!record) {
+        return kRefused;
+    }
+    // Only the holder of the grant may write, so two requests never share the line.
+    const bool allowed = record->holder && record->holder == receiver && data && size > 0;
+    const bool written = allowed && record->line->Write(static_cast<const std::uint8_t*>(data),
+                                                        static_cast<std::size_t>(size));
+    if (!written) {
+        ++record->stats.refusedWrites;
+        return kRefused;
+    }
+    ++record->stats.writes;
+    record->stats.lastWriteMs = clock_.NowMs();
+    return kAccepted;
+}
+
+void ComPortService::ServicePort(TComPortNum port, IKibReceiveData* receiver) {
+    Port* record = Find(port);
+    if (!record || !receiver) {
+        return;
+    }
+    std::uint8_t buffer[256];
+    for (;;) {
+        const std::size_t got = record->line->Read(buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        record->assembler.Feed(buffer, got, clock_.NowMs());
+    }
+    while (auto reply = record->assembler.Take(clock_.NowMs())) {
+        ++record->stats.replies;
+        record->stats.lastReplyMs = clock_.NowMs();
+        replies_.push_back({port, receiver, std::move(*reply)});
+    }
+}
+
+int ComPortService::DeliverReplies() {
+    int delivered = 0;
+    while (!replies_.empty()) {
+        const Reply reply = std::move(replies_.front());
+        replies_.pop_front();
+        reply.receiver->OnReceiveData(reply.port, reply.bytes.data(),
+                                      static_cast<std::int32_t>(reply.bytes.size()));
+        ++delivered;
+    }
+    return delivered;
+}
+
+} // namespace vemox::host

@@ -1,0 +1,34 @@
+// What the operator sees of the items: values, qualities in words, time stamps and
+// exchange counts, as a table, as plain lines or as JSON.
+#pragma once
+
+#include "host/DriverSession.h"
+
+#include <nlohmann/json.hpp>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace vemox::host {
+
+std::string QualityWords(std::uint16_t quality);
+std::string OutcomeText(HRESULT result);
+std::string ValueText(const VARIANT& value);
+// UTC, to the millisecond; "-" before the first time stamp.
+std::string TimeStampText(const FILETIME& time);
+
+bool IsGood(const SessionItem& item);
+
+std::string TableText(const std::deque<SessionItem>& items);
+std::string PlainLine(const SessionItem& item);
+nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
+
+// Nodes none of whose items got any reply: "Scale2 (COM1, address 7)".
+std::vector<std::string> UnreachableNodes(const std::deque<SessionItem>& items);
+
+// A value typed by the operator: true/false, a whole number or a decimal number.
+// Throws std::invalid_argument for anything else.
+platform::Variant ValueFromText(const std::string& text);
+
+} // namespace vemox::host

@@ -1,0 +1,42 @@
+// A byte line to the controllers: a serial device (or a pseudo-terminal standing in for one).
+// The only platform-specific part of the port service; everything above it is portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vemox::host {
+
+struct LineSettings {
+    std::uint32_t baud = 9600;
+    int dataBits = 8;
+    char parity = 'N'; // 'N' none, 'E' even, 'O' odd
+    int stopBits = 1;
+};
+
+class SerialLine {
+public:
+    virtual ~SerialLine() = default;
+    // Writes every byte or answers false; a short or failed write is a refused write.
+    virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+    // Copies what has arrived, at most `capacity` bytes, without waiting; 0 when nothing has.
+    virtual std::size_t Read(std::uint8_t* buffer, std::size_t capacity) = 0;
+};
+
+// A line that could not be opened: every write is refused and nothing ever arrives, so the
+// driver reports its controllers as unreachable instead of the host refusing to run.
+class UnavailableLine final : public SerialLine {
+public:
+    bool Write(const std::uint8_t*, std::size_t) override { return false; }
+    std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+};
+
+// Opens and configures the device; throws std::runtime_error naming the device and the cause.
+std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device, const LineSettings& settings);
+
+// The device a port name stands for when the configuration names none ("" if there is none).
+std::string DefaultDeviceFor(int portNumber);
+
+} // namespace vemox::host

@@ -1,0 +1,166 @@
+#include "host/HostConfig.h"
+
+#include "driver/Constants.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vemox::host {
+namespace {
+
+const std::string kPortAndNode = R"(
+[[port]]
+name = "COM2"
+device = "/dev/pts/9"
+baud = 19200
+parity = "even"
+stop_bits = 2
+
+[[node]]
+name = "Scale"
+port = "COM2"
+address = 5
+scan_rate = 2
+)";
+
+TEST(HostConfigTest, ReadsEveryPart) {
+    const HostConfig config = ParseHostConfig(R"(
+[driver]
+WaitTimeout = 1500
+CountTry = 2
+CalcCRC = false
+)" + kPortAndNode + R"(
+[[node]]
+name = "Silo"
+port = "COM2"
+serial = 999999
+
+[[item]]
+node = "Scale"
+name = "net"
+operation = "Вес Нетто"
+
+[[item]]
+node = "Silo"
+name = "upper"
+operation = "Весовые точки"
+point = 8
+level = "upper"
+scan_rate = 5
+)",
+                                              "plant.toml");
+    // Every setting is handed to the driver, in the order its settings page saves them.
+    const SettingsPairs expected = {{kKeyWaitTimeout, u"1500"},
+                                    {kKeyCountTry, u"2"},
+                                    {kKeyTimeNextSend, u"60000"},
+                                    {kKeyCalcCRC, kTextFalse}};
+    EXPECT_EQ(config.driverSettings, expected);
+    ASSERT_EQ(config.ports.size(), 1u);
+    EXPECT_EQ(config.ports[0].number, 1);
+    EXPECT_EQ(config.ports[0].device, "/dev/pts/9");
+    EXPECT_EQ(config.ports[0].line.baud, 19200u);
+    EXPECT_EQ(config.ports[0].line.parity, 'E');
+    EXPECT_EQ(config.ports[0].line.stopBits, 2);
+    ASSERT_EQ(config.nodes.size(), 2u);
+    EXPECT_TRUE(config.nodes[0].useAddress);
+    EXPECT_EQ(config.nodes[0].address, 5);
+    EXPECT_EQ(config.nodes[0].scanSeconds, 2);
+    EXPECT_FALSE(config.nodes[1].useAddress);
+    EXPECT_EQ(config.nodes[1].serial, 999999u);
+    ASSERT_EQ(config.items.size(), 2u);
+    EXPECT_EQ(config.items[0].operation->operation, Operation::NetWeight);
+    EXPECT_FALSE(config.items[0].scanSeconds.has_value());
+    EXPECT_EQ(config.items[1].FullName(), "Silo.upper");
+    EXPECT_EQ(config.items[1].parameter, 8);
+    EXPECT_EQ(config.items[1].level, 1);
+    EXPECT_EQ(config.items[1].scanSeconds, 5);
+}
+
+TEST(HostConfigTest, PortNamesMapToTheDriversNumbers) {
+    EXPECT_EQ(PortNumberOfName("COM1"), 0);
+    EXPECT_EQ(PortNumberOfName("COM100"), 99);
+    EXPECT_EQ(PortNumberOfName("COM0"), -1);
+    EXPECT_EQ(PortNumberOfName("COM101"), -1);
+    EXPECT_EQ(PortNumberOfName("com1"), -1);
+    EXPECT_EQ(PortNumberOfName("COM1x"), -1);
+}
+
+struct BadConfig {
+    const char* name;
+    std::string text;
+    std::string expected; // part of the message, with the line it points at
+};
+
+class BadConfigTest : public ::testing::TestWithParam<BadConfig> {};
+
+TEST_P(BadConfigTest, IsRefusedWithFileLineAndReason) {
+    try {
+        ParseHostConfig(GetParam().text, "bad.toml");
+        FAIL() << "accepted";
+    } catch (const ConfigError& error) {
+        EXPECT_NE(std::string(error.what()).find(GetParam().expected), std::string::npos)
+            << error.what();
+    }
+}
+
+// kPortAndNode spans lines 2 to 13; what follows it starts at line 14.
+INSTANTIATE_TEST_SUITE_P(
+    Refused, BadConfigTest,
+    ::testing::Values(
+        BadConfig{"Syntax", "[driver\nWaitTimeout = 1", "bad.toml:1:"},
+        BadConfig{"UnknownKey", "[driver]\nWaitTimout = 100\n",
+                  "bad.toml:2: unknown key 'WaitTimout'"},
+        BadConfig{"SettingNotANumber", "[driver]\nCountTry = \"3\"\n",
+                  "bad.toml:2: 'CountTry' must be a whole number"},
+        BadConfig{"CrcNotBoolean", "[driver]\nCalcCRC = 1\n",
+                  "bad.toml:2: 'CalcCRC' must be true or false"},
+        BadConfig{"BadPortName", "[[port]]\nname = \"TTY1\"\n", "bad.toml:2: port name 'TTY1'"},
+        BadConfig{"BadParity", "[[port]]\nname = \"COM1\"\nparity = \"mark\"\n",
+                  "bad.toml:3: parity"},
+        BadConfig{"PortTwice", "[[port]]\nname = \"COM1\"\n[[port]]\nname = \"COM1\"\n",
+                  "bad.toml:4: port COM1 is defined twice"},
+        BadConfig{"NodeOnUnknownPort",
+                  kPortAndNode + "[[node]]\nname = \"B\"\nport = \"COM3\"\naddress = 1\n",
+                  "bad.toml:16: node 'B' names port 'COM3'"},
+        BadConfig{"AddressOutOfRange",
+                  kPortAndNode + "[[node]]\nname = \"B\"\nport = \"COM2\"\naddress = 160\n",
+                  "bad.toml:17: 'address' = 160 is outside 1..159"},
+        BadConfig{"AddressAndSerial",
+                  kPortAndNode +
+                      "[[node]]\nname = \"B\"\nport = \"COM2\"\naddress = 1\nserial = 5\n",
+                  "needs exactly one of 'address'"},
+        BadConfig{"ItemOfUnknownNode",
+                  kPortAndNode +
+                      "[[item]]\nnode = \"X\"\nname = \"a\"\noperation = \"Вес Нетто\"\n",
+                  "bad.toml:15: item 'a' names node 'X'"},
+        BadConfig{"UnknownOperation",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес\"\n",
+                  "bad.toml:17: unknown operation \"Вес\""},
+        BadConfig{"MissingParameter",
+                  kPortAndNode +
+                      "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Счетчик\"\n",
+                  "item 'Scale.a' needs 'counter' (0..9)"},
+        BadConfig{"ParameterOutOfRange",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = "
+                                 "\"Дискретные входы\"\ninput = 16\n",
+                  "bad.toml:18: 'input' = 16 is outside 0..15"},
+        BadConfig{
+            "ParameterOfAnotherOperation",
+            kPortAndNode +
+                "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес Нетто\"\nbit = 1\n",
+            "bad.toml:18: 'bit' does not belong"},
+        BadConfig{"WeightPointWithoutLevel",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Весовые "
+                                 "точки\"\npoint = 1\n",
+                  "needs level = \"lower\" or \"upper\""},
+        BadConfig{
+            "ItemTwice",
+            kPortAndNode +
+                "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес "
+                "Нетто\"\n[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес Брутто\"\n",
+            "bad.toml:20: item 'Scale.a' is defined twice"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+} // namespace
+} // namespace vemox::host

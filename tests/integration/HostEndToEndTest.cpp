@@ -1,0 +1,302 @@
+// The reference host, the driver library and the simulator together, as an operator runs
+// them: every operation read and written, both addressings, checksum on and off, faults on
+// the line with their outcome and quality, the scan, a stopped line and a clean stop.
+#include "Process.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace vemox::testing {
+namespace {
+
+constexpr int kStartMs = 5000;
+constexpr int kRunMs = 60000;
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vemox-e2e-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Write(const std::string& name, const std::string& text) const {
+        const std::string file = path_ + "/" + name;
+        std::ofstream(file) << text;
+        return file;
+    }
+
+private:
+    std::string path_;
+};
+
+// One simulator on a fresh pseudo-terminal.
+class Sim {
+public:
+    explicit Sim(std::vector<std::string> options) {
+        options.insert(options.begin(), VEMOX_SIM_PATH);
+        process_ = std::make_unique<Process>(options);
+        pty_ = process_->WaitForLine("pty: ", kStartMs);
+    }
+    const std::string& Pty() const { return pty_; }
+    Finished Stop() {
+        process_->Signal(SIGTERM);
+        return process_->Wait(kStartMs);
+    }
+
+private:
+    std::unique_ptr<Process> process_;
+    std::string pty_;
+};
+
+struct Node {
+    std::string name;
+    std::string identity; // "address = 1" or "serial = 123456"
+};
+
+struct Item {
+    std::string node;
+    std::string name;
+    std::string operation;
+    std::string parameters; // e.g. "output = 3" or "point = 0\nlevel = \"upper\""
+};
+
+std::string ConfigText(int waitMs, int tries, bool crc, const std::vector<Node>& nodes,
+                       const std::vector<Item>& items) {
+    std::string text = "[driver]\nWaitTimeout = " + std::to_string(waitMs) +
+                       "\nCountTry = " + std::to_string(tries) +
+                       "\nTimeNextSend = 60000\nCalcCRC = " + (crc ? "true" : "false") +
+                       "\n[[port]]\nname = \"COM1\"\n";
+    for (const Node& node : nodes) {
+        text += "[[node]]\nname = \"" + node.name + "\"\nport = \"COM1\"\n" + node.identity + "\n";
+    }
+    for (const Item& item : items) {
+        text += "[[item]]\nnode = \"" + item.node + "\"\nname = \"" + item.name +
+                "\"\noperation = \"" + item.operation + "\"\n" + item.parameters + "\n";
+    }
+    return text;
+}
+
+const std::vector<Node> kDemoNodes = {
+    {"Hopper", "address = 1"}, {"Belt", "address = 2"}, {"Tank", "serial = 123456"}};
+
+Finished Host(const std::string& config, const std::string& pty, std::vector<std::string> command) {
+    std::vector<std::string> argv = {VEMOX_HOST_PATH, "--config", config, "--device",
+                                     "COM1=" + pty};
+    argv.insert(argv.end(), command.begin(), command.end());
+    return RunToEnd(argv, kRunMs);
+}
+
+// The items of `read --once --json`, by name.
+std::map<std::string, nlohmann::json> Items(const Finished& run) {
+    std::map<std::string, nlohmann::json> items;
+    const auto document = nlohmann::json::parse(run.out);
+    for (const auto& item : document.at("items")) {
+        items[item.at("name").get<std::string>()] = item;
+    }
+    return items;
+}
+
+TEST(HostEndToEnd, EveryOperationOfTheDemoLineReadsGood) {
+    Sim sim({"--demo"});
+    ASSERT_FALSE(sim.Pty().empty());
+    const Finished run = Host(VEMOX_DEMO_CONFIG, sim.Pty(), {"read", "--once", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto items = Items(run);
+    for (const auto& [name, item] : items) {
+        EXPECT_TRUE(item.at("good").get<bool>()) << name << ": " << item.dump();
+        EXPECT_EQ(item.at("quality").get<int>(), 192) << name;
+    }
+    // Values the demo controllers hold still (weights move, these do not).
+    const std::map<std::string, double> expected = {
+        {"Hopper.counter1", 42000}, {"Hopper.counter3", 123.45}, {"Hopper.output0", 1},
+        {"Hopper.output8", 1},      {"Hopper.point0_low", 10},   {"Hopper.point0_high", 2400},
+        {"Hopper.dosing", 0},       {"Belt.input15", 1},         {"Belt.output0", 1},
+        {"Belt.output2", 1},        {"Belt.point2_high", 400},   {"Belt.state6", 1},
+        {"Tank.counter1", 61000},   {"Tank.input4", 1},          {"Tank.point8_low", 50},
+        {"Tank.point8_high", 950}};
+    for (const auto& [name, value] : expected) {
+        ASSERT_TRUE(items.count(name)) << name;
+        EXPECT_DOUBLE_EQ(items[name].at("value").get<double>(), value) << name;
+    }
+    EXPECT_TRUE(nlohmann::json::parse(run.out).at("unreachable").empty());
+    sim.Stop();
+}
+
+TEST(HostEndToEnd, ChecksumOffOnBothSidesReadsGoodAndAMismatchIsReported) {
+    TempDir dir;
+    const std::vector<Item> items = {{"Hopper", "counter1", "Счетчик", "counter = 1"},
+                                     {"Tank", "net", "Вес Нетто", ""}};
+    Sim sim({"--demo", "--no-crc"});
+    const Finished plain = Host(dir.Write("off.toml", ConfigText(300, 1, false, kDemoNodes, items)),
+                                sim.Pty(), {"read", "--once", "--json"});
+    EXPECT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+    // No weight has been read in this run, so the counter is not scaled by decimal places.
+    EXPECT_DOUBLE_EQ(Items(plain)["Hopper.counter1"].at("value").get<double>(), 4200000);
+
+    // A controller without checksum does not take requests that carry one: it stays silent.
+    const Finished mismatch =
+        Host(dir.Write("on.toml", ConfigText(300, 1, true, kDemoNodes, items)), sim.Pty(),
+             {"read", "--once", "--json"});
+    EXPECT_EQ(mismatch.exitCode, 1);
+    const auto counter = Items(mismatch)["Hopper.counter1"];
+    EXPECT_FALSE(counter.at("good").get<bool>());
+    EXPECT_EQ(counter.at("result"), "no reply") << counter.dump();
+    EXPECT_EQ(counter.at("quality").get<int>(), 0x0218);
+    sim.Stop();
+}
+
+TEST(HostEndToEnd, WritesReachTheControllerByAddressAndBySerialNumber) {
+    TempDir dir;
+    // The net weight comes first: weight points take their decimal places from the last
+    // weight read of their controller.
+    const std::vector<Item> items = {
+        {"Hopper", "net", "Вес Нетто", ""},
+        {"Tank", "net", "Вес Нетто", ""},
+        {"Hopper", "output0", "Дискретные выходы", "output = 0"},
+        {"Hopper", "output3", "Дискретные выходы", "output = 3"},
+        {"Hopper", "point0_low", "Весовые точки", "point = 0\nlevel = \"lower\""},
+        {"Hopper", "point0_high", "Весовые точки", "point = 0\nlevel = \"upper\""},
+        {"Hopper", "dosing", "Управление дозированием", ""},
+        {"Tank", "output1", "Дискретные выходы", "output = 1"},
+        {"Tank", "point8_high", "Весовые точки", "point = 8\nlevel = \"upper\""}};
+    const std::string config = dir.Write("w.toml", ConfigText(500, 2, true, kDemoNodes, items));
+    Sim sim({"--demo"});
+    const auto write = [&](const std::string& item, const std::string& value) {
+        return Host(config, sim.Pty(), {"write", item, value});
+    };
+    EXPECT_EQ(write("Hopper.output3", "true").exitCode, 0);
+    EXPECT_EQ(write("Hopper.point0_high", "2500.5").exitCode, 0);
+    const Finished dosing = write("Hopper.dosing", "3");
+    EXPECT_EQ(dosing.exitCode, 0);
+    EXPECT_NE(dosing.out.find("Hopper.dosing <- 3: ok"), std::string::npos) << dosing.out;
+    EXPECT_EQ(write("Tank.output1", "1").exitCode, 0);
+    EXPECT_EQ(write("Tank.point8_high", "975").exitCode, 0);
+
+    const Finished readOnly = write("Hopper.net", "5");
+    EXPECT_EQ(readOnly.exitCode, 2);
+    EXPECT_NE(readOnly.err.find("cannot be written"), std::string::npos);
+
+    const Finished after = Host(config, sim.Pty(), {"read", "--once", "--json"});
+    ASSERT_EQ(after.exitCode, 0) << after.err;
+    auto values = Items(after);
+    EXPECT_EQ(values["Hopper.output3"].at("value").get<double>(), 1);
+    EXPECT_EQ(values["Hopper.output0"].at("value").get<double>(), 1) << "other outputs kept";
+    EXPECT_DOUBLE_EQ(values["Hopper.point0_high"].at("value").get<double>(), 2500.5);
+    EXPECT_DOUBLE_EQ(values["Hopper.point0_low"].at("value").get<double>(), 10)
+        << "the other level kept";
+    EXPECT_EQ(values["Tank.output1"].at("value").get<double>(), 1);
+    EXPECT_DOUBLE_EQ(values["Tank.point8_high"].at("value").get<double>(), 975);
+    sim.Stop();
+}
+
+struct FaultCase {
+    const char* name;
+    std::string script; // the simulator's fault for the first exchange
+    int tries;
+    std::string result;
+    int quality;
+    unsigned repeats;
+};
+
+class HostFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(HostFaults, EndWithTheirOutcomeAndQuality) {
+    const FaultCase& c = GetParam();
+    TempDir dir;
+    const std::string config =
+        dir.Write("f.toml", ConfigText(300, c.tries, true, {{"Hopper", "address = 1"}},
+                                       {{"Hopper", "counter1", "Счетчик", "counter = 1"}}));
+    Sim sim({"--demo", "--fault-script", c.script, "--split-pieces", "3", "--split-gap-ms", "15"});
+    const Finished run = Host(config, sim.Pty(), {"read", "--once", "--json"});
+    auto item = Items(run)["Hopper.counter1"];
+    EXPECT_EQ(item.at("result"), c.result) << item.dump() << run.err;
+    EXPECT_EQ(item.at("quality").get<int>(), c.quality);
+    EXPECT_EQ(item.at("exchanges").at("repeats").get<unsigned>(), c.repeats);
+    EXPECT_EQ(run.exitCode, c.quality == 192 ? 0 : 1);
+    sim.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Line, HostFaults,
+    ::testing::Values(
+        FaultCase{"NoReply", "1:no-reply", 1, "no reply", 0x0218, 0},
+        FaultCase{"NoReplyThenRepeat", "1:no-reply", 2, "ok", 192, 1},
+        FaultCase{"LateReply", "1:late=900", 1, "no reply", 0x0218, 0},
+        FaultCase{"CorruptedChecksum", "1:bad-crc", 1, "checksum error", 0x0318, 0},
+        FaultCase{"WrongAddressEcho", "1:wrong-address", 1, "reply does not match the request",
+                  0x0618, 0},
+        FaultCase{"WrongLength", "1:wrong-length", 1, "reply does not match the request", 0x0618,
+                  0},
+        // Junk ahead of the start marker stays part of the reply: the body fails its check.
+        FaultCase{"JunkBeforeFrame", "1:junk", 1, "checksum error", 0x0318, 0},
+        // The host gathers the pieces into one reply before the driver sees it.
+        FaultCase{"SplitReply", "1:split", 1, "ok", 192, 0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(HostEndToEnd, ScanListsTheControllersThatAnswer) {
+    Sim sim({"--demo"});
+    const Finished run = RunToEnd(
+        {VEMOX_HOST_PATH, "--device", "COM1=" + sim.Pty(), "scan", "COM1", "--timeout", "60"},
+        kRunMs * 2);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const char* line : {"COM1 address 1: replied in ", "COM1 address 2: replied in ",
+                             "COM1 address 3: replied in ", "3 controllers answered"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find("address 4:"), std::string::npos);
+    sim.Stop();
+}
+
+TEST(HostEndToEnd, UnreachableControllersAreNamed) {
+    TempDir dir;
+    const std::vector<Node> nodes = {
+        {"Hopper", "address = 1"}, {"Ghost", "address = 9"}, {"Tank", "serial = 123456"}};
+    const std::vector<Item> items = {{"Hopper", "net", "Вес Нетто", ""},
+                                     {"Ghost", "net", "Вес Нетто", ""},
+                                     {"Tank", "net", "Вес Нетто", ""}};
+    const std::string config = dir.Write("u.toml", ConfigText(200, 2, true, nodes, items));
+    Sim sim({"--demo"});
+    const Finished partly = Host(config, sim.Pty(), {"read", "--once", "--json"});
+    EXPECT_EQ(partly.exitCode, 1);
+    EXPECT_NE(partly.err.find("unreachable controller: Ghost (COM1, address 9)"), std::string::npos)
+        << partly.err;
+    EXPECT_EQ(partly.err.find("Hopper"), std::string::npos);
+
+    const std::string pty = sim.Pty();
+    sim.Stop();
+    const Finished stopped = Host(config, pty, {"read", "--once"});
+    EXPECT_EQ(stopped.exitCode, 1);
+    for (const char* node : {"Hopper (COM1, address 1)", "Tank (COM1, serial 123456)"}) {
+        EXPECT_NE(stopped.err.find(std::string("unreachable controller: ") + node),
+                  std::string::npos)
+            << stopped.err;
+    }
+}
+
+TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterrupt) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "r.toml", ConfigText(500, 2, true, kDemoNodes, {{"Belt", "net", "Вес Нетто", ""}}));
+    Sim sim({"--demo"});
+    Process host({VEMOX_HOST_PATH, "--config", config, "--device", "COM1=" + sim.Pty(), "run"});
+    // Plain lines (the output is a pipe), one per finished read, at the node's scan rate.
+    EXPECT_TRUE(host.WaitForText("Belt.net = ", kRunMs));
+    EXPECT_TRUE(host.WaitForText("[good] ok; replies 2,", kRunMs)) << host.Output();
+    host.Signal(SIGINT);
+    const Finished end = host.Wait(kStartMs);
+    EXPECT_EQ(end.exitCode, 0) << end.err;
+    EXPECT_NE(end.out.find("stopped"), std::string::npos);
+    sim.Stop();
+}
+
+} // namespace
+} // namespace vemox::testing

@@ -1,0 +1,51 @@
+// Child processes for the end-to-end tests: started with pipes on their output, waited for
+// and stopped by the test itself, never left behind.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vemox::testing {
+
+struct Finished {
+    int exitCode = -1; // -1 when the process did not end by itself in time
+    std::string out;
+    std::string err;
+};
+
+class Process {
+public:
+    explicit Process(const std::vector<std::string>& argv);
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process(); // stops the process if it still runs
+
+    // Reads standard output until a line starting with `prefix` arrives; the rest of that
+    // line, or "" when the process ends or `timeoutMs` passes first.
+    std::string WaitForLine(const std::string& prefix, int timeoutMs);
+    // Reads standard output until `text` has appeared (true) or the time is up (false).
+    bool WaitForText(const std::string& text, int timeoutMs);
+
+    void Signal(int signal) const;
+    // Collects the remaining output and the exit status; kills the process after timeoutMs.
+    Finished Wait(int timeoutMs);
+
+    const std::string& Output() const noexcept { return out_; }
+
+private:
+    bool Pump(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    std::string out_;
+    std::string err_;
+    std::size_t scanned_ = 0;
+};
+
+// Runs a program to its end.
+Finished RunToEnd(const std::vector<std::string>& argv, int timeoutMs);
+
+} // namespace vemox::testing
