@@ -11,7 +11,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-    targets=(reply_handling frame settings)
+    targets=(reply_handling frame settings host_config)
 fi
 
 cmake --preset fuzz >/dev/null
