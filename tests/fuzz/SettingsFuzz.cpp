@@ -10,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -42,10 +43,12 @@ void FillRecord(const std::u16string& text, vemox::KibShortString& record) {
     std::memcpy(record, text.data(), std::min(text.size(), std::size(record)) * sizeof(char16_t));
 }
 
-bool Terminated(const vemox::KibShortString& record) {
-    return std::char_traits<char16_t>::find(record, std::size(record), u'\0') != nullptr;
+// Everything after the text is 0: the host reads the record as a whole.
+bool ZeroFilled(const vemox::KibShortString& record) {
+    const std::size_t length = vemox::ShortStringView(record).size();
+    return std::all_of(record + length, record + std::size(record),
+                       [](char16_t unit) { return unit == 0; });
 }
-
 void LoadPair(vemox::IKibDriver3& driver, FuzzInput& in) {
     const std::uint8_t pick = in.Byte();
     const std::u16string key = pick < 200 ? std::u16string(kKeys[pick % 4]) : Text(in, 600);
@@ -84,7 +87,16 @@ void DisplayText(vemox::IKibDriver3& driver, FuzzInput& in) {
     vemox::KibShortString text;
     std::memset(text, 0x5A, sizeof text);
     driver.GetPropStr(id, value, &text);
-    Require(Terminated(text), "a display text ends inside its record");
+    if (vt == VT_BSTR && id != static_cast<std::uint32_t>(vemox::kPropComPort)) {
+        // A text is copied unit for unit, embedded zeros included, cut to the record.
+        const std::u16string_view source = vemox::platform::BstrView(value.bstrVal);
+        vemox::KibShortString expected{};
+        std::copy_n(source.begin(), std::min(source.size(), std::size(expected)), expected);
+        Require(std::equal(std::begin(text), std::end(text), std::begin(expected)),
+                "a text shows as itself, cut to the record and followed by zeros");
+    } else {
+        Require(ZeroFilled(text), "a display text is followed by zeros only");
+    }
     if (vt == VT_EMPTY || vt == VT_NULL) {
         Require(text[0] == 0, "no value, no text");
     }

@@ -159,6 +159,28 @@ TEST_F(Misuse, NullPointersInATaskEndItOnceWithoutTouchingThem) {
     }
 }
 
+TEST_F(Misuse, TasksWithoutAnItemObjectAreWorkedOffWithoutCallingOne) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet net = Item(u"Вес Нетто");
+    PropertySet unknown = Item(u"no such operation");
+    HostTask task;
+    for (PropertySet* item : {&net, &unknown}) {
+        for (TTask kind : {tAsyncRead, tAsyncWrite, tSyncRead}) {
+            TTaskDef def = task.Def(kind, 1, node, *item);
+            def.Item = nullptr;
+            EXPECT_EQ(driver_->AddTask(def), S_OK);
+        }
+    }
+    EXPECT_EQ(driver_->RunTasks(0), S_OK);
+    driver_->Execute();
+    Reply(kNetReply);
+    Settle();
+    EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+    EXPECT_TRUE(Ports[0].Commands.empty());
+    EXPECT_EQ(task.item.refs(), 0);
+    EXPECT_TRUE(task.item.completions.empty());
+}
+
 TEST_F(Misuse, PropertyValuesOfUnexpectedTypesEndTheTaskOnce) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<std::pair<std::string, Variant>> values = {
