@@ -353,6 +353,51 @@ TEST_F(SharedRead, NewTasksAddedAndRunFromACompletionAreServedLater) {
     }
 }
 
+TEST_F(Misuse, CallsBackFromInsideThePortServiceDuringACycle) {
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet net = Item(u"Вес Нетто");
+    struct Case {
+        const char* name;
+        bool fromCapture;
+        bool purge; // else: the reply is delivered at once
+        int completions;
+    };
+    const Case cases[] = {
+        {"reply delivered inside WriteData", false, false, 1},
+        {"everything purged inside WriteData", false, true, 0},
+        {"everything purged inside CapturePort", true, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostTask& task = Task(tAsyncRead, 1, node, net);
+        driver_->RunTasks(0);
+        bool once = true;
+        std::function<void()> hook = [&] {
+            if (!once) {
+                return;
+            }
+            once = false;
+            if (c.purge) {
+                driver_->PurgeActions();
+            } else {
+                Reply(kNetReply);
+            }
+        };
+        (c.fromCapture ? com_.onCapture : com_.onWrite) = hook;
+        driver_->Execute();
+        com_.onCapture = nullptr;
+        com_.onWrite = nullptr;
+        Settle();
+        EXPECT_EQ(static_cast<int>(task.item.completions.size()), c.completions);
+        if (c.completions == 1) {
+            EXPECT_EQ(task.item.completions[0].result, S_OK);
+        }
+        EXPECT_EQ(task.item.refs(), 0);
+        EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+        driver_->PurgeActions();
+    }
+}
+
 TEST_F(Misuse, AnUnservedTasksCompletionMayRunTheNextBatch) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet unknown = Item(u"no such operation");
