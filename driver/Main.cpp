@@ -222,27 +222,38 @@ bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
 }
 
 void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
+    // The item's tasks leave the lists first and are released after: releasing the host's
+    // item may call back into the driver, which must then find the lists whole.
+    std::vector<TQueuedTask*> dropped;
     try {
         for (std::size_t i = FAddTask.size(); i-- > 0;) {
             TQueuedTask* task = FAddTask[i];
             if (task && task->Item == item) {
+                dropped.push_back(task);
                 FAddTask.erase(FAddTask.begin() + static_cast<std::ptrdiff_t>(i));
-                FreeQueuedTask(task);
             }
         }
-        FWaitTask.ForEachFromLast([this, item](TQueuedTask* task) {
+        FWaitTask.ForEachFromLast([this, item, &dropped](TQueuedTask* task) {
             if (task->Item != item) {
                 return;
             }
             // The request stays queued; keep what it needs to be judged without its task.
             if (task->Command && task->Command->AddressSize == 0) {
-                task->Command->AddressSize = AddressSizeOf(task->ptrNodeProperties);
+                try {
+                    task->Command->AddressSize = AddressSizeOf(task->ptrNodeProperties);
+                } catch (...) {
+                    // A node property that does not convert: the size is learnt later.
+                }
             }
+            dropped.push_back(task);
             FWaitTask.Remove(task);
-            FreeQueuedTask(task);
         });
     } catch (...) {
-        // A node property that does not convert leaves the size to be learnt later.
+        // Out of memory: the tasks not yet taken stay queued.
+    }
+    DropPending(item, false);
+    for (TQueuedTask* task : dropped) {
+        FreeQueuedTask(task);
     }
 }
 
@@ -277,11 +288,16 @@ HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) {
 void VX_STDCALL TComPortDriver::PurgeActions() {
     // A port captured for an active request is given back, or the host keeps it for ever.
     try {
-        if (KibComPorts) {
-            for (const TComPort& port : Ports) {
-                if (!port.Commands.empty() && port.Commands.front()->State == csActive) {
-                    KibComPorts->ReleasePort(port.Port, ReceiveInterface());
-                }
+        std::vector<TComPortNum> captured;
+        for (const TComPort& port : Ports) {
+            if (!port.Commands.empty() && port.Commands.front()->State == csActive) {
+                captured.push_back(port.Port);
+            }
+        }
+        // Not inside the walk: the host may call back into the driver from ReleasePort.
+        for (const TComPortNum port : captured) {
+            if (KibComPorts) {
+                KibComPorts->ReleasePort(port, ReceiveInterface());
             }
         }
     } catch (...) {
@@ -335,6 +351,7 @@ void VX_STDCALL TComPortDriver::Execute() {
     if (PollProcess) {
         PollProcess->OnTimer(*this);
     }
+    DeliverCompletions();
 }
 
 bool VX_STDCALL TComPortDriver::IsSupportReplicateNode() {
@@ -352,26 +369,36 @@ bool VX_STDCALL TComPortDriver::CompleteReceive(TComPortNum, const void*, std::i
 }
 
 void TComPortDriver::ClearLists(bool clearAdded, bool clearWaitingAndRegistry) noexcept {
-    auto drop = [](std::vector<TQueuedTask*>& list) {
-        for (std::size_t i = list.size(); i-- > 0;) {
-            FreeQueuedTask(list[i]);
-        }
-        list.clear();
-    };
+    // Everything leaves the lists before the first item is released: a release may call back
+    // into the driver, which then finds the lists already empty rather than half freed.
+    std::vector<TQueuedTask*> added;
+    std::vector<TQueuedTask*> waiting;
+    std::vector<TComPort> ports;
     if (clearAdded) {
-        drop(FAddTask);
+        added.swap(FAddTask);
     }
     if (clearWaitingAndRegistry) {
-        FWaitTask.ForEachFromLast(FreeQueuedTask);
-        FWaitTask.clear();
-        for (std::size_t p = Ports.size(); p-- > 0;) {
-            TComPort& port = Ports[p];
-            for (std::size_t c = port.Commands.size(); c-- > 0;) {
-                FreeCommand(port.Commands[c]);
-            }
-            port.Commands.clear();
+        try {
+            waiting = FWaitTask.Snapshot();
+        } catch (...) {
+            FWaitTask.ForEachFromLast(FreeQueuedTask); // out of memory: free them in place
         }
-        Ports.clear();
+        FWaitTask.clear();
+        ports.swap(Ports);
+    }
+    for (std::size_t p = ports.size(); p-- > 0;) {
+        for (std::size_t c = ports[p].Commands.size(); c-- > 0;) {
+            FreeCommand(ports[p].Commands[c]);
+        }
+    }
+    for (std::size_t i = added.size(); i-- > 0;) {
+        FreeQueuedTask(added[i]);
+    }
+    for (std::size_t i = waiting.size(); i-- > 0;) {
+        FreeQueuedTask(waiting[i]);
+    }
+    if (clearWaitingAndRegistry) {
+        DropPending(nullptr, true);
     }
 }
 

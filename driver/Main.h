@@ -110,10 +110,30 @@ private:
     bool ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
                       std::int32_t length);
     Verdict JudgeTask(ReplyJudgement& judgement, const TQueuedTask* task);
-    void CompleteTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
-                      bool answered, bool& firstReport) noexcept;
+    // Writes the verdict into the task's item state and queues its completion; the task must
+    // already be off the lists.
+    void SettleTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
+                    bool answered, bool& firstReport) noexcept;
     // Completes every task of the command with one verdict and drops the command unsent.
     void FailCommand(TComPort& port, TCommand* command, const Verdict& verdict) noexcept;
+
+    // A task taken off the lists whose outcome is still to be handed to the host. The host
+    // may call back into the driver from a completion, so completions are handed over only
+    // where no reference into `Ports` or the task lists is held: at the end of each entry point.
+    struct PendingCompletion {
+        TQueuedTask* task; // nil once a purge has dropped it
+        HRESULT outcome;
+        bool report; // an exchange report is due
+        std::uint32_t answered;
+        std::uint32_t retries;
+        std::uint8_t first;
+    };
+    // Queues a completion; completes at once (the host's calls under way) when memory is out.
+    void Defer(const PendingCompletion& completion) noexcept;
+    void DeliverCompletions() noexcept;
+    static void Deliver(const PendingCompletion& completion) noexcept;
+    // Drops queued completions without delivering them: of one item, or all (nil).
+    void DropPending(IKibItem* item, bool all) noexcept;
     void RefreshCache(TDevice& device, const RequestView& request, const ReplyValues& values);
     TCommand* QueueReadFor(TComPort& port, TCommand* write, const TQueuedTask& task,
                            std::uint8_t code, std::uint8_t point);
@@ -136,11 +156,13 @@ private:
     // Finds the task's port and controller and queues its request; false leaves it unserved.
     bool ServeTask(TQueuedTask& task);
 
-    std::vector<TQueuedTask*> FAddTask;    // added since the last RunTasks
-    TWaitList FWaitTask;                   // served by a queued request, awaiting its outcome
-    std::vector<std::uint8_t> FReceived;   // the bytes of the reply being handled
-    std::vector<std::uint8_t> FRequest;    // the request body it is judged against
-    std::vector<TQueuedTask*> FCompleting; // the tasks of the command being finished
+    std::vector<TQueuedTask*> FAddTask;      // added since the last RunTasks
+    TWaitList FWaitTask;                     // served by a queued request, awaiting its outcome
+    std::vector<std::uint8_t> FReceived;     // the bytes of the reply being handled
+    std::vector<std::uint8_t> FRequest;      // the request body it is judged against
+    std::vector<TQueuedTask*> FCompleting;   // the tasks of the command being finished
+    std::vector<PendingCompletion> FPending; // judged, not yet handed to the host
+    bool FDelivering = false;                // a DeliverCompletions call is under way
     platform::ComRef<IKibOPCServer2> KibServer;
     platform::ComRef<IKibComPort3> KibComPorts;
 };

@@ -112,17 +112,21 @@ template <typename T> std::int32_t DynArrayLength(const T* first) noexcept {
     if (!first) {
         return 0;
     }
+    // The length sits in the four bytes before the first element. Indexing back from the
+    // element with an unsigned index would wrap the pointer: step back once, then forward.
     std::int32_t count = 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(first);
+    const auto* header = reinterpret_cast<const unsigned char*>(first) - sizeof count;
     for (std::size_t i = 0; i < sizeof count; ++i) {
-        reinterpret_cast<unsigned char*>(&count)[i] = bytes[i - sizeof count];
+        reinterpret_cast<unsigned char*>(&count)[i] = header[i];
     }
     return count;
 }
 
 // Layouts for the host's 32-bit process and for 64-bit builds.
 constexpr bool kWide = sizeof(void*) == 8;
-constexpr std::size_t Pick(std::size_t narrow, std::size_t wide) { return kWide ? wide : narrow; }
+constexpr std::size_t Pick(std::size_t narrow, std::size_t wide) {
+    return kWide ? wide : narrow;
+}
 
 static_assert(sizeof(KibShortString) == 1026);
 static_assert(sizeof(TTask) == 1 && sizeof(TComPortNum) == 1);
@@ -226,8 +230,8 @@ struct IKibItem : IUnknown {
 };
 
 struct IKibComPort : IUnknown {
-    virtual std::uint8_t VX_STDCALL WriteData(TComPortNum port, const void* data,
-                                              std::int32_t size, IKibReceiveData* receiver) = 0;
+    virtual std::uint8_t VX_STDCALL WriteData(TComPortNum port, const void* data, std::int32_t size,
+                                              IKibReceiveData* receiver) = 0;
     virtual void VX_STDCALL PortSlot2() = 0;
     virtual void VX_STDCALL ReleasePort(TComPortNum port, IKibReceiveData* receiver) = 0;
 };
@@ -262,9 +266,8 @@ struct IKibDriver : IUnknown {
                                     IKibReceiveData** receiveData) = 0;
     virtual bool VX_STDCALL ConfigCreate(WindowHandle parent, WindowHandle* child,
                                          std::int32_t* width, std::int32_t* height) = 0;
-    virtual bool VX_STDCALL AddNodeCreate(WindowHandle parent, IKibItem* item,
-                                          WindowHandle* child, std::int32_t* width,
-                                          std::int32_t* height) = 0;
+    virtual bool VX_STDCALL AddNodeCreate(WindowHandle parent, IKibItem* item, WindowHandle* child,
+                                          std::int32_t* width, std::int32_t* height) = 0;
     virtual bool VX_STDCALL AddItemCreate(WindowHandle parent, IKibItem* item,
                                           PItemProperties props, WindowHandle* child,
                                           std::int32_t* width, std::int32_t* height) = 0;
@@ -275,8 +278,7 @@ struct IKibDriver : IUnknown {
                                             std::int32_t* height) = 0;
     virtual HRESULT VX_STDCALL AddTask(TTaskDef taskDef) = 0;
     virtual HRESULT VX_STDCALL RunTasks(std::uint8_t priority) = 0;
-    virtual bool VX_STDCALL LoadConfig(const KibShortString& name,
-                                       const KibShortString& value) = 0;
+    virtual bool VX_STDCALL LoadConfig(const KibShortString& name, const KibShortString& value) = 0;
     virtual void VX_STDCALL PurgeAction(IKibItem* item) = 0;
     virtual void VX_STDCALL GetPropStr(std::uint32_t propId, VARIANT value,
                                        KibShortString* text) = 0;

@@ -46,6 +46,13 @@ TCommand* Head(TComPort& port) noexcept {
     return port.Commands.empty() ? nullptr : port.Commands.front();
 }
 
+// The port record at `index` if its head is still `head`. A host may call back into the driver
+// from CapturePort or WriteData (deliver a reply, purge, add tasks), which can finish the
+// request or move the records: nothing found before such a call is trusted after it.
+TComPort* StillHead(std::size_t index, const TCommand* head) noexcept {
+    return index < Ports.size() && Head(Ports[index]) == head ? &Ports[index] : nullptr;
+}
+
 } // namespace
 
 std::int64_t ElapsedMs(double now, double then) noexcept {
@@ -59,17 +66,21 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
 
         // Pass 1: write the head request of every port that is free.
         for (std::size_t i = 0, count = Ports.size(); i < count && i < Ports.size(); ++i) {
-            TComPort& port = Ports[i];
-            TCommand* head = driver.PrepareHead(port);
+            TCommand* head = driver.PrepareHead(Ports[i]);
             if (!head || head->State != csWaiting) {
                 continue;
             }
-            if (!Com(driver).CapturePort(port.Port, receiver)) {
+            const TComPortNum number = Ports[i].Port;
+            if (!Com(driver).CapturePort(number, receiver)) {
+                continue;
+            }
+            TComPort* port = StillHead(i, head);
+            if (!port || head->State != csWaiting) {
                 continue;
             }
             head->State = csActive;
             head->SendTime = 0;
-            TDevice* device = DeviceOf(port, *head);
+            TDevice* device = DeviceOf(*port, *head);
             if (!device) {
                 continue;
             }
@@ -80,7 +91,12 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
                 continue; // a silent controller: pass 3 fails this request without a write
             }
             const std::uint8_t answer =
-                Com(driver).WriteData(port.Port, head->Data, head->Size, receiver);
+                Com(driver).WriteData(number, head->Data, head->Size, receiver);
+            port = StillHead(i, head);
+            device = port && head->State == csActive ? DeviceOf(*port, *head) : nullptr;
+            if (!device) {
+                continue; // answered or dropped while the host was writing
+            }
             head->SendTime = now;
             device->LastTimeSend = now;
             if (head->TryCount < 0xFF) {
@@ -88,11 +104,10 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
             }
             if (answer == 0) {
                 device->State = sdSuccess;
-                WriteLog(driver,
-                         GetPortName(port.Port) + kLogTx + GetStrData(head->Data, head->Size));
+                WriteLog(driver, GetPortName(number) + kLogTx + GetStrData(head->Data, head->Size));
             } else {
                 device->State = sdFailed;
-                WriteLog(driver, GetPortName(port.Port) + kLogWriteError);
+                WriteLog(driver, GetPortName(number) + kLogWriteError);
             }
         }
 

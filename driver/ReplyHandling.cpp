@@ -137,8 +137,15 @@ void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void
             if (KibComPorts) {
                 KibComPorts->ReleasePort(portNumber, ReceiveInterface());
             }
-            if (ProcessReply(*port, head, body, length)) {
-                port->Commands.pop_front();
+            // The host may have called back into the driver: the port is found again, and
+            // the reply is judged only if its request is still the one awaiting it.
+            const auto again =
+                std::find_if(Ports.begin(), Ports.end(),
+                             [portNumber](const TComPort& p) { return p.Port == portNumber; });
+            if (again != Ports.end() && !again->Commands.empty() &&
+                again->Commands.front() == head && head->State == csActive &&
+                ProcessReply(*again, head, body, length)) {
+                again->Commands.pop_front();
                 FreeCommand(head);
             }
         } else if (body && length > 0) {
@@ -147,6 +154,7 @@ void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void
     } catch (...) {
         // Nothing may cross back into the host.
     }
+    DeliverCompletions();
 }
 
 bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
@@ -224,6 +232,7 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
     }
 
     FWaitTask.CollectTasks(command, FCompleting);
+    FPending.reserve(FPending.size() + FCompleting.size());
     bool firstReport = true;
     for (std::size_t i = FCompleting.size(); i-- > 0;) {
         TQueuedTask* task = FCompleting[i];
@@ -235,9 +244,8 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
             verdict = Verdict{};
             verdict.stamp = platform::UtcNow();
         }
-        CompleteTask(task, verdict, *command, answered, firstReport);
         FWaitTask.Remove(task);
-        FreeQueuedTask(task);
+        SettleTask(task, verdict, *command, answered, firstReport);
     }
     FCompleting.clear();
     return true;
@@ -310,33 +318,90 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
     return v;
 }
 
-void TComPortDriver::CompleteTask(TQueuedTask* task, const Verdict& verdict,
-                                  const TCommand& command, bool answered,
-                                  bool& firstReport) noexcept {
+void TComPortDriver::SettleTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
+                                bool answered, bool& firstReport) noexcept {
     if (task->ptrItemState) {
         task->ptrItemState->ftTimeStamp = verdict.stamp;
         task->ptrItemState->wQuality = verdict.quality;
         StoreValue(*task->ptrItemState, verdict.value);
     }
+    PendingCompletion completion{task, verdict.outcome, false, 0, 0, 0};
+    if (command.TryCount > 0 && task->Item) {
+        completion.report = true;
+        completion.answered = answered ? 1u : 0u;
+        completion.retries = answered ? command.TryCount - 1u : command.TryCount;
+        completion.first = firstReport ? 1 : 0;
+        firstReport = false;
+    }
+    Defer(completion);
+}
+
+void TComPortDriver::Defer(const PendingCompletion& completion) noexcept {
+    try {
+        FPending.push_back(completion);
+    } catch (...) {
+        // Out of memory: better a completion now than a task never completed.
+        Deliver(completion);
+        FreeQueuedTask(completion.task);
+    }
+}
+
+void TComPortDriver::Deliver(const PendingCompletion& completion) noexcept {
+    TQueuedTask* task = completion.task;
     try {
         if (task->Task == tAsyncRead && task->Item) {
-            task->Item->ReadComplete(task->TransactID, verdict.outcome);
+            task->Item->ReadComplete(task->TransactID, completion.outcome);
         } else if (task->Task == tAsyncWrite && task->Item) {
-            task->Item->WriteComplete(task->TransactID, verdict.outcome);
+            task->Item->WriteComplete(task->TransactID, completion.outcome);
         } else if (task->Task != tAsyncRead && task->Task != tAsyncWrite && task->ptrResult) {
-            *task->ptrResult = verdict.outcome;
+            *task->ptrResult = completion.outcome;
         }
     } catch (...) {
         // The host's failure does not stop the task from being finished.
     }
     try {
-        if (command.TryCount > 0 && task->Item) {
-            const std::uint32_t retries = answered ? command.TryCount - 1u : command.TryCount;
-            task->Item->ReportExchange(answered ? 1u : 0u, retries, firstReport ? 1 : 0);
-            firstReport = false;
+        if (completion.report) {
+            task->Item->ReportExchange(completion.answered, completion.retries, completion.first);
         }
     } catch (...) {
-        firstReport = false;
+        // Nor does a failing report.
+    }
+}
+
+void TComPortDriver::DeliverCompletions() noexcept {
+    if (FDelivering) {
+        return; // called back from a completion: the delivery under way takes the new ones too
+    }
+    FDelivering = true;
+    // Index, not iterator: completions queued by calls from the host extend the list.
+    for (std::size_t i = 0; i < FPending.size(); ++i) {
+        const PendingCompletion completion = FPending[i];
+        if (!completion.task) {
+            continue;
+        }
+        FPending[i].task = nullptr; // being completed now: a purge from the host leaves it be
+        Deliver(completion);
+        FreeQueuedTask(completion.task);
+    }
+    FPending.clear();
+    FDelivering = false;
+}
+
+void TComPortDriver::DropPending(IKibItem* item, bool all) noexcept {
+    std::vector<TQueuedTask*> dropped;
+    try {
+        for (PendingCompletion& completion : FPending) {
+            if (completion.task && (all || completion.task->Item == item)) {
+                dropped.push_back(completion.task);
+                completion.task = nullptr;
+            }
+        }
+    } catch (...) {
+        // Out of memory: what was not taken stays queued and is completed after all.
+    }
+    // Releasing an item may call back into the driver; the queue is no longer walked here.
+    for (std::size_t i = dropped.size(); i-- > 0;) {
+        FreeQueuedTask(dropped[i]);
     }
 }
 
@@ -346,20 +411,20 @@ void TComPortDriver::FailCommand(TComPort& port, TCommand* command,
     if (at == port.Commands.end()) {
         return;
     }
+    port.Commands.erase(at);
     try {
         FWaitTask.CollectTasks(command, FCompleting);
+        FPending.reserve(FPending.size() + FCompleting.size());
     } catch (...) {
-        FCompleting.clear();
+        // Whatever was collected is still settled; Defer copes without the reservation.
     }
     bool firstReport = true;
     for (std::size_t i = FCompleting.size(); i-- > 0;) {
         TQueuedTask* task = FCompleting[i];
-        CompleteTask(task, verdict, *command, false, firstReport);
         FWaitTask.Remove(task);
-        FreeQueuedTask(task);
+        SettleTask(task, verdict, *command, false, firstReport);
     }
     FCompleting.clear();
-    port.Commands.erase(at);
     FreeCommand(command);
 }
 

@@ -21,31 +21,17 @@ struct CommandDeleter {
 };
 using CommandHolder = std::unique_ptr<TCommand, CommandDeleter>;
 
-// Completion of a task that no request serves: good only when the item state was already
-// answered (dosing control); the host's exceptions stay out of the driver.
-void CompleteAtOnce(TQueuedTask& task) noexcept {
-    try {
-        HRESULT result = E_FAIL;
-        if (task.ptrItemState) {
-            task.ptrItemState->ftTimeStamp = platform::UtcNow();
-            if (task.ptrItemState->wQuality == kQualityGood) {
-                result = S_OK;
-            }
+// The outcome of a task that no request serves: good only when the item state was already
+// answered (dosing control).
+HRESULT OutcomeAtOnce(TQueuedTask& task) noexcept {
+    HRESULT result = E_FAIL;
+    if (task.ptrItemState) {
+        task.ptrItemState->ftTimeStamp = platform::UtcNow();
+        if (task.ptrItemState->wQuality == kQualityGood) {
+            result = S_OK;
         }
-        if (task.Task == tAsyncRead) {
-            if (task.Item) {
-                task.Item->ReadComplete(task.TransactID, result);
-            }
-        } else if (task.Task == tAsyncWrite) {
-            if (task.Item) {
-                task.Item->WriteComplete(task.TransactID, result);
-            }
-        } else if (task.ptrResult) {
-            *task.ptrResult = result;
-        }
-    } catch (...) {
-        // The task is freed all the same.
     }
+    return result;
 }
 
 } // namespace
@@ -101,6 +87,7 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
         const std::size_t count = FAddTask.size();
         // Room for every served task up front, so that no task is lost halfway through.
         FWaitTask.reserve(FWaitTask.size() + count);
+        FPending.reserve(FPending.size() + count);
         // Which tasks got a request, so the dispatch pass need not revisit every record.
         std::vector<bool> served(count, false);
         // The first served task of each share key in this batch: a later task with the same
@@ -138,15 +125,17 @@ HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
             }
             if (served[i]) {
                 FWaitTask.push_back(task);
-                FAddTask[i] = nullptr;
             } else {
-                CompleteAtOnce(*task);
+                Defer({task, OutcomeAtOnce(*task), false, 0, 0, 0});
             }
+            FAddTask[i] = nullptr;
         }
         ClearLists(true, false);
+        DeliverCompletions();
         return S_OK;
     } catch (...) {
-        // Only the reservation above can fail, before any task was touched.
+        // Only the reservations above can fail, before any task was touched.
+        DeliverCompletions();
         return E_OUTOFMEMORY;
     }
 }

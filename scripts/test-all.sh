@@ -2,7 +2,8 @@
 # The one command that proves the tree: on a Debian 12 machine it installs whatever tools are
 # missing, builds all four presets with zero warnings, runs the native tests (plain and under
 # the sanitizers), runs the Windows tests under Wine, and checks the libraries' export and
-# import tables. It prints a summary and exits non-zero if anything failed.
+# import tables, and fuzzes every fuzz target for a bounded time (FUZZ_SECONDS per target,
+# default 60). It prints a summary and exits non-zero if anything failed.
 # Usage (as root on a fresh machine, or as anyone once the packages are there):
 #   bash scripts/test-all.sh
 set -euo pipefail
@@ -115,5 +116,6 @@ if step "build win64" build win64; then
 fi
 step "build win32" build win32 || true
 step "export and import tables" bash scripts/check-binaries.sh build || true
+step "fuzz (${FUZZ_SECONDS:-60} s per target)" bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || true
 
 exit "$failed"

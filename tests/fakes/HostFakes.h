@@ -99,6 +99,14 @@ public:
         ++addChildCalls;
         return answer;
     }
+    // A host item may call back into the driver as its last reference goes.
+    ULONG VX_STDCALL Release() override {
+        const ULONG left = CountedFake<IKibItem>::Release();
+        if (onRelease) {
+            onRelease();
+        }
+        return left;
+    }
     void VX_STDCALL ReadComplete(std::uint32_t transactId, HRESULT result) override {
         completions.push_back({Completion::Read, transactId, result});
         if (onComplete) {
@@ -144,6 +152,7 @@ public:
     std::vector<Completion> completions;
     std::vector<Exchange> exchanges;
     std::function<void()> onComplete;
+    std::function<void()> onRelease;
     std::function<HRESULT(const TItemAttributes&, std::int32_t, std::int32_t, PItemProperties,
                           IKibDriver3*)>
         onAddChild;
@@ -194,6 +203,9 @@ public:
                                       IKibReceiveData*) override {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         calls.push_back({PortCall::Write, port, std::vector<std::uint8_t>(bytes, bytes + size)});
+        if (onWrite) {
+            onWrite();
+        }
         return writeAnswer;
     }
     void VX_STDCALL PortSlot2() override { ++unexpectedCalls; }
@@ -209,6 +221,9 @@ public:
     void VX_STDCALL PortSlot10() override { ++unexpectedCalls; }
     bool VX_STDCALL CapturePort(TComPortNum port, IKibReceiveData*) override {
         calls.push_back({PortCall::Capture, port, {}});
+        if (onCapture) {
+            onCapture();
+        }
         return captureAnswer;
     }
     void VX_STDCALL ServicePort(TComPortNum port, IKibReceiveData*) override {
@@ -227,6 +242,9 @@ public:
 
     bool captureAnswer = true;
     std::uint8_t writeAnswer = 0;
+    // A host may call back into the driver from inside these calls.
+    std::function<void()> onCapture;
+    std::function<void()> onWrite;
     int unexpectedCalls = 0;
     std::vector<PortCall> calls;
 };
