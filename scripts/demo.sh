@@ -9,31 +9,17 @@ set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+# shellcheck source=lib/packages.sh
+source scripts/lib/packages.sh
+
 packages=(
     cmake ninja-build g++
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
 )
 
-install_missing() {
-    local missing=() p
-    for p in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$p")
-        fi
-    done
-    [ "${#missing[@]}" -eq 0 ] && return 0
-    echo "Missing packages: ${missing[*]}"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Run as root (or install them first): apt-get install ${missing[*]}" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update
-    apt-get install -y "${missing[@]}" </dev/null
-}
 
-install_missing
+install_missing "${packages[@]}" || exit 1
 echo "Building the driver, the host and the simulator (build/linux)..."
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target vemox_plugin vemox-host vemox-sim

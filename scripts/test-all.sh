@@ -13,6 +13,9 @@ started=$SECONDS
 logs=build/test-all
 mkdir -p "$logs"
 
+# shellcheck source=lib/packages.sh
+source scripts/lib/packages.sh
+
 packages=(
     cmake ninja-build g++
     googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -23,26 +26,6 @@ packages=(
     clang-14 libclang-rt-14-dev imagemagick
 )
 
-install_missing() {
-    local missing=() p
-    for p in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$p")
-        fi
-    done
-    if [ "${#missing[@]}" -eq 0 ]; then
-        echo "All required packages are installed."
-        return 0
-    fi
-    echo "Missing packages: ${missing[*]}"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Run as root (or install them first): apt-get install ${missing[*]}" >&2
-        return 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update
-    apt-get install -y "${missing[@]}" </dev/null
-}
 
 results=()
 failed=0
@@ -107,7 +90,7 @@ summary() {
 }
 trap 'summary $?' EXIT
 
-step "install missing packages" install_missing || exit 1
+step "install missing packages" install_missing "${packages[@]}" || exit 1
 
 if step "build linux" build linux; then
     step "tests linux" run_tests linux || true
