@@ -71,6 +71,8 @@ public:
             data_ = heap_.data();
         }
     }
+    Received(const Received&) = delete;
+    Received& operator=(const Received&) = delete;
     std::uint8_t* data() noexcept { return data_; }
 
 private:
