@@ -7,7 +7,7 @@
 // delivered as soon as it is complete rather than at the driver's next Execute.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "host/HostClock.h"
 #include "host/ReplyAssembler.h"
 #include "host/SerialLine.h"
