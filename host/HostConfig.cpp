@@ -46,10 +46,12 @@ public:
         if (!node) {
             return std::nullopt;
         }
-        const auto value = node->value<std::int64_t>();
-        if (!node->is_integer() || !value) {
+        // The type comes first: converting a float that no 64-bit integer can hold (1e200)
+        // is undefined behaviour inside the TOML library.
+        if (!node->is_integer()) {
             Fail(node->source(), "'" + std::string(key) + "' must be a whole number");
         }
+        const auto value = node->value_exact<std::int64_t>();
         if (*value < low || *value > high) {
             Fail(node->source(), "'" + std::string(key) + "' = " + std::to_string(*value) +
                                      " is outside " + std::to_string(low) + ".." +

@@ -113,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "bad.toml:2: unknown key 'WaitTimout'"},
         BadConfig{"SettingNotANumber", "[driver]\nCountTry = \"3\"\n",
                   "bad.toml:2: 'CountTry' must be a whole number"},
+        BadConfig{"FloatBeyondAnyInteger", "[driver]\nTimeNextSend = 1e200\n",
+                  "bad.toml:2: 'TimeNextSend' must be a whole number"},
         BadConfig{"CrcNotBoolean", "[driver]\nCalcCRC = 1\n",
                   "bad.toml:2: 'CalcCRC' must be true or false"},
         BadConfig{"BadPortName", "[[port]]\nname = \"TTY1\"\n", "bad.toml:2: port name 'TTY1'"},
