@@ -1,6 +1,7 @@
 #include "host/DriverSession.h"
 
 #include "host/ConfigSets.h"
+#include "host/ReopeningLine.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -21,9 +22,24 @@ KibShortString& ShortText(KibShortString& target, std::u16string_view text) {
 
 } // namespace
 
+namespace {
+
+std::string DeviceOf(const PortConfig& port) {
+    return port.device.empty() ? DefaultDeviceFor(port.number) : port.device;
+}
+
+} // namespace
+
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port) {
-    const std::string device = port.device.empty() ? DefaultDeviceFor(port.number) : port.device;
-    return OpenSerialLine(device, port.line);
+    return OpenSerialLine(DeviceOf(port), port.line);
+}
+
+LineOpener ReopeningLines(const HostClock& clock, std::int64_t retryMs, LogSink notices) {
+    return [&clock, retryMs, notices](const PortConfig& port) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<ReopeningLine>(
+            port.name, DeviceOf(port), [port] { return OpenConfiguredLine(port); }, clock, retryMs,
+            notices);
+    };
 }
 
 DriverSession::DriverSession(HostConfig config, const std::string& driverPath,

@@ -21,8 +21,12 @@
 namespace vemox::host {
 
 using LineOpener = std::function<std::unique_ptr<SerialLine>(const PortConfig&)>;
-// Opens the configured device, or the system's device for the port name.
+// Opens the configured device, or the system's device for the port name; throws when it
+// cannot.
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port);
+// Lines that outlive their devices: a device that is missing or fails is opened again every
+// `retryMs`, and each change is told to `notices`.
+LineOpener ReopeningLines(const HostClock& clock, std::int64_t retryMs, LogSink notices);
 
 struct SessionNode {
     NodeConfig config;

@@ -146,12 +146,15 @@ void ReadHostTiming(const Reader& reader, const toml::table& root, HostConfig& c
     if (!table) {
         reader.Fail(node->source(), "'host' must be a [host] section");
     }
-    reader.OnlyKeys(*table, "[host]", {"execute_ms", "reply_gap_ms"});
+    reader.OnlyKeys(*table, "[host]", {"execute_ms", "reply_gap_ms", "reopen_ms"});
     if (auto v = reader.Integer(*table, "execute_ms", 1, 1000)) {
         config.timing.executePeriodMs = *v;
     }
     if (auto v = reader.Integer(*table, "reply_gap_ms", 1, 10000)) {
         config.timing.replyGapMs = *v;
+    }
+    if (auto v = reader.Integer(*table, "reopen_ms", 10, 3600000)) {
+        config.timing.reopenMs = *v;
     }
 }
 

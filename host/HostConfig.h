@@ -52,6 +52,7 @@ struct ItemConfig {
 struct HostTiming {
     std::int64_t executePeriodMs = 20; // how often the driver's poll cycle runs
     std::int64_t replyGapMs = 50;      // line quiet this long ends a reply without end marker
+    std::int64_t reopenMs = 2000;      // between tries to open a device that is not there
 };
 
 struct HostConfig {

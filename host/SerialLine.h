@@ -39,15 +39,6 @@ inline void SerialLine::DropInput() {
     }
 }
 
-// A line that could not be opened: every write is refused and nothing ever arrives, so the
-// driver reports its controllers as unreachable instead of the host refusing to run.
-class UnavailableLine final : public SerialLine {
-public:
-    bool Write(const std::uint8_t*, std::size_t) override { return false; }
-    std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
-    SerialLine* Waitable() override { return nullptr; }
-};
-
 // Opens and configures the device for this program alone; throws std::runtime_error naming
 // the device and the cause ("device busy" when another program has it).
 std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device, const LineSettings& settings);

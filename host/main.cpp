@@ -66,15 +66,25 @@ void ApplyDeviceOverrides(const Options& options, HostConfig& config) {
     }
 }
 
+// Ports whose devices come and go: changes go under the live table, or to standard error.
+LogSink MakeNoticeSink(std::deque<std::string>* recent) {
+    return [recent](const std::string& line) {
+        if (recent) {
+            recent->push_back(line);
+            while (recent->size() > kLogLinesShown) {
+                recent->pop_front();
+            }
+        } else {
+            std::cerr << "vemox-host: " << line << std::endl;
+        }
+    };
+}
+
 // A port that cannot be opened does not stop the host: its controllers are reported as
-// unreachable, which is what the operator needs to know.
-std::unique_ptr<SerialLine> OpenOrReport(const PortConfig& port) {
-    try {
-        return OpenConfiguredLine(port);
-    } catch (const std::exception& error) {
-        std::cerr << "vemox-host: " << port.name << ": " << error.what() << "\n";
-        return std::make_unique<UnavailableLine>();
-    }
+// unreachable, which is what the operator needs to know, and its device is tried again.
+LineOpener KeptLines(const HostClock& clock, const HostConfig& config,
+                     std::deque<std::string>* recent = nullptr) {
+    return ReopeningLines(clock, config.timing.reopenMs, MakeNoticeSink(recent));
 }
 
 HostConfig LoadWithOverrides(const Options& options) {
@@ -96,7 +106,7 @@ LogSink MakeLogSink(const Options& options, std::deque<std::string>* recent) {
     }
     return [recent](const std::string& line) {
         if (recent) {
-            recent->push_back(line);
+            recent->push_back("log: " + line);
             while (recent->size() > kLogLinesShown) {
                 recent->pop_front();
             }
@@ -122,8 +132,10 @@ int CommandRun(const Options& options, bool plainRequested) {
     SteadyClock clock;
     const bool table = StdoutIsTerminal() && !plainRequested;
     std::deque<std::string> recent;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, table ? &recent : nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config, table ? &recent : nullptr);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, table ? &recent : nullptr), lines);
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -134,7 +146,7 @@ int CommandRun(const Options& options, bool plainRequested) {
             lastDraw = clock.NowMs();
             std::string screen = "\x1b[H\x1b[J" + TableText(session.Items());
             for (const std::string& line : recent) {
-                screen += "log: " + line + "\n";
+                screen += line + "\n";
             }
             screen += "Ctrl-C stops.\n";
             std::fputs(screen.c_str(), stdout);
@@ -157,8 +169,10 @@ int CommandRun(const Options& options, bool plainRequested) {
 
 int CommandRead(const Options& options, bool json) {
     SteadyClock clock;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, nullptr), lines);
     std::vector<SessionItem*> all;
     for (SessionItem& item : session.Items()) {
         all.push_back(&item);
@@ -186,8 +200,10 @@ int CommandRead(const Options& options, bool json) {
 
 int CommandWrite(const Options& options, const std::string& itemName, const std::string& text) {
     SteadyClock clock;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, nullptr), lines);
     SessionItem* item = session.FindItem(itemName);
     if (!item) {
         std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
@@ -275,8 +291,9 @@ int CommandScan(const Options& options, const std::string& portName, std::int32_
         config.file = "the command line";
         ApplyDeviceOverrides(options, config);
     }
+    // A scan is an operator at the line: a device that cannot be opened ends it at once.
     DriverSession session(std::move(config), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+                          MakeLogSink(options, nullptr), OpenConfiguredLine);
     std::vector<SessionItem*> all;
     for (SessionItem& item : session.Items()) {
         all.push_back(&item);

@@ -30,6 +30,9 @@ TEST(HostConfigTest, ReadsEveryPart) {
 WaitTimeout = 1500
 CountTry = 2
 CalcCRC = false
+
+[host]
+reopen_ms = 750
 )" + kPortAndNode + R"(
 [[node]]
 name = "Silo"
@@ -56,6 +59,7 @@ scan_rate = 5
                                     {kKeyTimeNextSend, u"60000"},
                                     {kKeyCalcCRC, kTextFalse}};
     EXPECT_EQ(config.driverSettings, expected);
+    EXPECT_EQ(config.timing.reopenMs, 750);
     ASSERT_EQ(config.ports.size(), 1u);
     EXPECT_EQ(config.ports[0].number, 1);
     EXPECT_EQ(config.ports[0].device, "/dev/pts/9");
@@ -120,6 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"BadPortName", "[[port]]\nname = \"TTY1\"\n", "bad.toml:2: port name 'TTY1'"},
         BadConfig{"BadParity", "[[port]]\nname = \"COM1\"\nparity = \"mark\"\n",
                   "bad.toml:3: parity"},
+        BadConfig{"ReopenTooOften", "[host]\nreopen_ms = 0\n",
+                  "bad.toml:2: 'reopen_ms' = 0 is outside"},
         BadConfig{"PortTwice", "[[port]]\nname = \"COM1\"\n[[port]]\nname = \"COM1\"\n",
                   "bad.toml:4: port COM1 is defined twice"},
         BadConfig{"NodeOnUnknownPort",
