@@ -157,8 +157,10 @@ bool DriverSession::Write(SessionItem& item, const platform::Variant& value) {
 }
 
 void DriverSession::Scan() {
-    const auto due =
-        scheduler_.TakeDue(clock_.NowMs(), [this](std::size_t i) { return items_[i].host.Busy(); });
+    // Write-only items are never due: their read would only bring a constant.
+    const auto due = scheduler_.TakeDue(clock_.NowMs(), [this](std::size_t i) {
+        return items_[i].host.Busy() || items_[i].config.WriteOnly();
+    });
     std::vector<SessionItem*> batch;
     batch.reserve(due.size());
     for (const std::size_t i : due) {

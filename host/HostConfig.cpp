@@ -6,7 +6,11 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -178,8 +182,19 @@ void ReadPorts(const Reader& reader, const toml::table& root, HostConfig& config
             reader.Fail(table.get("name")->source(), "port " + port.name + " is defined twice");
         }
         port.device = reader.Text(table, "device").value_or("");
+        if (table.get("device") && port.device.empty()) {
+            reader.Fail(table.get("device")->source(),
+                        "'device' is empty: name the device, or leave the key out for the "
+                        "system's device of " +
+                            port.name);
+        }
         port.line.baud =
             static_cast<std::uint32_t>(reader.Integer(table, "baud", 1200, 230400).value_or(9600));
+        if (!BaudRateSupported(port.line.baud)) {
+            reader.Fail(table.get("baud")->source(),
+                        "baud = " + std::to_string(port.line.baud) +
+                            " cannot be set on this system's serial ports");
+        }
         port.line.dataBits = static_cast<int>(reader.Integer(table, "data_bits", 5, 8).value_or(8));
         port.line.stopBits = static_cast<int>(reader.Integer(table, "stop_bits", 1, 2).value_or(1));
         const std::string parity = reader.Text(table, "parity").value_or("none");
@@ -377,13 +392,25 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
 }
 
 HostConfig LoadHostConfig(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        throw ConfigError(path + ": is a directory, not a configuration file");
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) {
+        throw ConfigError(path + ": " + std::strerror(errno));
+    }
+    std::string text;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        text.append(buffer, got);
+    }
+    if (std::ferror(file.get())) {
         throw ConfigError(path + ": cannot be read");
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseHostConfig(text.str(), path);
+    return ParseHostConfig(text, path);
 }
 
 } // namespace vemox::host

@@ -47,6 +47,9 @@ struct ItemConfig {
     std::string description;
 
     std::string FullName() const { return node + "." + name; }
+    // The driver answers a read of dosing control with 0 without asking the controller: such
+    // an item can only be written.
+    bool WriteOnly() const { return operation->operation == Operation::DosingControl; }
 };
 
 struct HostTiming {

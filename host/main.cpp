@@ -52,6 +52,9 @@ void ApplyDeviceOverrides(const Options& options, HostConfig& config) {
         if (equals == std::string::npos || number < 0) {
             throw ConfigError("--device " + entry + ": expected COMn=DEVICE");
         }
+        if (equals + 1 == entry.size()) {
+            throw ConfigError("--device " + entry + ": no device given");
+        }
         bool found = false;
         for (PortConfig& port : config.ports) {
             if (port.number == number) {
@@ -136,6 +139,13 @@ int CommandRun(const Options& options, bool plainRequested) {
     const LineOpener lines = KeptLines(clock, config, table ? &recent : nullptr);
     DriverSession session(std::move(config), DriverPathOf(options), clock,
                           MakeLogSink(options, table ? &recent : nullptr), lines);
+    if (!table) {
+        for (const SessionItem& item : session.Items()) {
+            if (item.config.WriteOnly()) {
+                std::cout << item.config.FullName() << ": write-only, not read" << std::endl;
+            }
+        }
+    }
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -360,7 +370,13 @@ int main(int argc, char** argv) {
     scan->add_option("--timeout", timeoutMs, "reply time-out per address, ms")
         ->check(CLI::Range(10, 60000));
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help is asked for and ends well; any other misuse is refused like a bad configuration.
+        const int printed = app.exit(error);
+        return printed == 0 ? kExitOk : kExitCannotStart;
+    }
     try {
         if (*run) {
             return CommandRun(options, plain);

@@ -90,6 +90,23 @@ TEST(HostConfigTest, PortNamesMapToTheDriversNumbers) {
     EXPECT_EQ(PortNumberOfName("COM1x"), -1);
 }
 
+TEST(HostConfigTest, AFileThatCannotBeReadGivesTheSystemsReason) {
+    const std::string folder = ::testing::TempDir();
+    const struct {
+        std::string path;
+        std::string expected;
+    } cases[] = {{folder + "/no-such-file.toml", ": No such file or directory"},
+                 {folder, ": is a directory, not a configuration file"}};
+    for (const auto& c : cases) {
+        try {
+            LoadHostConfig(c.path);
+            ADD_FAILURE() << c.path << " accepted";
+        } catch (const ConfigError& error) {
+            EXPECT_EQ(std::string(error.what()), c.path + c.expected);
+        }
+    }
+}
+
 struct BadConfig {
     const char* name;
     std::string text;
@@ -124,6 +141,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"BadPortName", "[[port]]\nname = \"TTY1\"\n", "bad.toml:2: port name 'TTY1'"},
         BadConfig{"BadParity", "[[port]]\nname = \"COM1\"\nparity = \"mark\"\n",
                   "bad.toml:3: parity"},
+        BadConfig{"EmptyDevice", "[[port]]\nname = \"COM1\"\ndevice = \"\"\n",
+                  "bad.toml:3: 'device' is empty"},
+        BadConfig{"BaudTheBackendCannotSet", "[[port]]\nname = \"COM1\"\nbaud = 12345\n",
+                  "bad.toml:3: baud = 12345 cannot be set"},
         BadConfig{"ReopenTooOften", "[host]\nreopen_ms = 0\n",
                   "bad.toml:2: 'reopen_ms' = 0 is outside"},
         BadConfig{"PortTwice", "[[port]]\nname = \"COM1\"\n[[port]]\nname = \"COM1\"\n",
