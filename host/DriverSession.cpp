@@ -2,6 +2,7 @@
 
 #include "host/ConfigSets.h"
 #include "host/ReopeningLine.h"
+#include "host/WriteLimits.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -154,6 +155,36 @@ bool DriverSession::Write(SessionItem& item, const platform::Variant& value) {
     Issue(item, tAsyncWrite, state);
     driver_->RunTasks(0);
     return true;
+}
+
+std::optional<std::uint8_t>
+DriverSession::ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs, const RunHooks& hooks) {
+    ItemConfig config;
+    config.node = node.config.name;
+    config.name = "net weight for the decimal places";
+    config.operation = &OperationAt(static_cast<int>(Operation::NetWeight));
+    SessionItem& probe = probes_.emplace_back(config);
+    probe.node = &node;
+    probe.properties = ItemPropertiesOf(config, node.config, node.properties.get());
+
+    // The driver keeps the status byte to itself; the host sees the reply on its way there.
+    const auto port = static_cast<TComPortNum>(node.config.portNumber);
+    const Addressing addressing = ReadAddressing(node.properties.get());
+    const bool withCrc = config_.ChecksumOn();
+    std::optional<std::uint8_t> status;
+    ports_.SetDeliveryTap([&](TComPortNum from, const std::vector<std::uint8_t>& bytes) {
+        if (from != port) {
+            return;
+        }
+        if (const auto found = NetWeightStatus(bytes, addressing, withCrc)) {
+            status = found;
+        }
+    });
+    Read({&probe});
+    RunUntil([&] { return !probe.host.Busy(); }, deadlineMs, false, hooks);
+    ports_.SetDeliveryTap({});
+    const bool good = !probe.host.Busy() && probe.host.LastResult() == S_OK;
+    return good ? status : std::nullopt;
 }
 
 void DriverSession::Scan() {

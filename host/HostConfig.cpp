@@ -358,6 +358,15 @@ const NodeConfig* HostConfig::FindNode(const std::string& name) const {
     return nullptr;
 }
 
+bool HostConfig::ChecksumOn() const {
+    for (const auto& [key, value] : driverSettings) {
+        if (key == kKeyCalcCRC) {
+            return value == kTextTrue;
+        }
+    }
+    return true;
+}
+
 int PortNumberOfName(std::string_view name) {
     if (name.size() < 4 || name.size() > 6 || name.substr(0, 3) != "COM") {
         return -1;

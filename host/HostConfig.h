@@ -68,6 +68,8 @@ struct HostConfig {
 
     const PortConfig* FindPort(int number) const;
     const NodeConfig* FindNode(const std::string& name) const;
+    // Whether the driver's frames carry a checksum (the CalcCRC setting).
+    bool ChecksumOn() const;
 };
 
 // Both throw ConfigError.

@@ -59,6 +59,7 @@ scan_rate = 5
                                     {kKeyTimeNextSend, u"60000"},
                                     {kKeyCalcCRC, kTextFalse}};
     EXPECT_EQ(config.driverSettings, expected);
+    EXPECT_FALSE(config.ChecksumOn());
     EXPECT_EQ(config.timing.reopenMs, 750);
     ASSERT_EQ(config.ports.size(), 1u);
     EXPECT_EQ(config.ports[0].number, 1);
