@@ -9,14 +9,9 @@
 namespace vemox::host {
 namespace {
 
-constexpr std::uint32_t kMaxRawLevel = 999999; // three bytes of packed BCD
-// Far above any level: values beyond it are refused before they are scaled to 32 bits.
-constexpr double kBeyondAnyLevel = 1e7;
-constexpr double kMaxDosing = 255;
-
 // "0 .. 9999.99" for two decimal places.
 std::string LevelRange(int decimals) {
-    std::string digits = std::to_string(kMaxRawLevel);
+    std::string digits = std::to_string(kLevelRawMax);
     if (decimals > 0) {
         const auto places = static_cast<std::size_t>(decimals);
         if (digits.size() <= places) {
@@ -27,6 +22,8 @@ std::string LevelRange(int decimals) {
     return "0 .. " + digits;
 }
 
+// Judged by the very conversions the driver makes when it builds the write, so that host
+// and driver draw the line at the same value.
 std::optional<std::string> RefusedLevel(const VARIANT& value, int decimals) {
     const double level = platform::VariantToDouble(value);
     const std::string range = LevelRange(decimals) + " (" + std::to_string(decimals) +
@@ -34,22 +31,18 @@ std::optional<std::string> RefusedLevel(const VARIANT& value, int decimals) {
     if (!std::isfinite(level)) {
         return "not a finite number; a level lies in " + range;
     }
-    // Scaled as the driver scales it, so that both draw the line at the same value.
-    if (level < 0 || level * std::pow(10.0, decimals) >= kBeyondAnyLevel ||
-        ScaleLevel(level, decimals) > kMaxRawLevel) {
+    try {
+        ScaleLevel(level, decimals);
+    } catch (const platform::ConversionError&) {
         return "outside " + range;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> RefusedDosing(const VARIANT& value) {
-    if (value.vt == VT_BOOL) {
-        return std::nullopt; // true goes out as FF, false as 00
-    }
-    const double dosing = platform::VariantToDouble(value);
-    // The driver rounds to the nearest integer, halves to the even one, as nearbyint does.
-    if (!std::isfinite(dosing) || std::nearbyint(dosing) < 0 ||
-        std::nearbyint(dosing) > kMaxDosing) {
+    try {
+        DosingByte(value);
+    } catch (const platform::ConversionError&) {
         return "outside 0 .. 255 (or true, false)";
     }
     return std::nullopt;
