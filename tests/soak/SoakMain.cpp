@@ -578,17 +578,6 @@ private:
         line.inboxOwners.clear();
     }
 
-    // The exchange whose bytes the driver judges in a delivery: leading markers and stuffing
-    // bytes are skipped, so a stray end marker left over from a dropped reply does not count.
-    static std::uint64_t JudgedOwner(const Line& line) {
-        for (std::size_t i = 0; i < line.inbox.size(); ++i) {
-            if (line.inbox[i] != 0xFF && line.inbox[i] != 0xFE) {
-                return line.inboxOwners[i];
-            }
-        }
-        return line.inboxOwners.front();
-    }
-
     // Hands over what each line has sent once it has been quiet for a while.
     void DeliverQuietLines() {
         for (int p = 0; p < kPorts; ++p) {
@@ -597,7 +586,7 @@ private:
             if (line.inbox.empty() || now_ - line.lastByte < Ms(kQuietMs)) {
                 continue;
             }
-            const std::uint64_t first = JudgedOwner(line);
+            const std::uint64_t first = line.inboxOwners.front();
             for (std::uint64_t owner : line.inboxOwners) {
                 const auto info = exchanges_.find(owner);
                 if (info != exchanges_.end()) {
