@@ -103,33 +103,6 @@ Finished Host(const std::string& config, const std::string& pty, std::vector<std
     return RunToEnd(HostArgs(config, pty, std::move(command)), kRunMs);
 }
 
-// One finished read as `run --plain` prints it.
-struct PlainRead {
-    std::int64_t ms = 0; // its time stamp, milliseconds since 1970 (UTC)
-    bool good = false;
-    bool repeated = false; // its item has needed a repeat
-};
-
-std::vector<PlainRead> PlainReads(const std::string& out) {
-    std::vector<PlainRead> reads;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = out.substr(start, end - start);
-        std::tm t{};
-        int ms = 0;
-        if (std::sscanf(line.c_str(), "%d-%d-%d %d:%d:%d.%dZ", &t.tm_year, &t.tm_mon, &t.tm_mday,
-                        &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) != 7) {
-            continue;
-        }
-        t.tm_year -= 1900;
-        t.tm_mon -= 1;
-        reads.push_back({static_cast<std::int64_t>(::timegm(&t)) * 1000 + ms,
-                         line.find("[good]") != std::string::npos,
-                         line.find("repeats 0") == std::string::npos});
-    }
-    return reads;
-}
-
 // The items of `read --once --json`, by name.
 std::map<std::string, nlohmann::json> Items(const Finished& run) {
     std::map<std::string, nlohmann::json> items;
@@ -353,38 +326,22 @@ TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterruptOrHangUp) {
 // 500 ms after its time-out; the request is repeated, takes that late reply (it cannot be told
 // from the repeat's own), and the repeat's own reply must not be taken by the next request.
 TEST(HostEndToEnd, ALateReplyAtScanRateZeroShiftsNothing) {
-    constexpr int kWaitMs = 1000;
     TempDir dir;
-    const std::string config = dir.Write(
-        "late.toml", ConfigText(kWaitMs, 3, true, {{"Hopper", "address = 1\nscan_rate = 0"}},
-                                {{"Hopper", "net", "Вес Нетто", ""},
-                                 {"Hopper", "counter1", "Счетчик", "counter = 1"},
-                                 {"Hopper", "state0", "Состояние", "bit = 0"}}));
+    const std::string config =
+        dir.Write("late.toml", ConfigText(1000, 3, true, {{"Hopper", "address = 1\nscan_rate = 0"}},
+                                          {{"Hopper", "net", "Вес Нетто", ""},
+                                           {"Hopper", "counter1", "Счетчик", "counter = 1"},
+                                           {"Hopper", "state0", "Состояние", "bit = 0"}}));
     Sim sim({"--demo", "--fault-script", "20:late=1500"});
     Process host(HostArgs(config, sim.Pty(), {"run", "--plain"}));
     ASSERT_TRUE(host.WaitForText("repeats 1", kRunMs)) << host.Output();
-    // The read that needed a repeat finished when the late reply came.
-    std::int64_t lateReplyMs = 0;
-    for (const PlainRead& read : PlainReads(host.Output())) {
-        lateReplyMs = read.repeated && lateReplyMs == 0 ? read.ms : lateReplyMs;
-    }
-    const auto readsAfterRecovery = [&] {
-        int count = 0;
-        for (const PlainRead& read : PlainReads(host.Output())) {
-            count += read.ms > lateReplyMs + kWaitMs ? 1 : 0;
-        }
-        return count;
-    };
-    while (readsAfterRecovery() < 50 && host.WaitForText("\n", kRunMs)) {
+    // Some 12 ms a read: these take well over one WaitTimeout past the late reply.
+    for (int read = 0; read < 200; ++read) {
+        ASSERT_TRUE(host.WaitForText("] ", kRunMs)) << host.Output();
     }
     host.Signal(SIGINT);
     const Finished end = host.Wait(kStartMs);
-    int failed = 0;
-    for (const PlainRead& read : PlainReads(end.out)) {
-        failed += read.good ? 0 : 1;
-    }
-    EXPECT_EQ(failed, 0) << end.out;
-    EXPECT_GE(readsAfterRecovery(), 50);
+    EXPECT_EQ(end.out.find("[bad"), std::string::npos) << end.out;
     sim.Stop();
 }
 
