@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
+#include "platform/FloatEnvironment.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 #include "protocol/Codec.h"
@@ -112,6 +113,7 @@ void TComPortDriver::Log(const std::u16string& line) noexcept {
 
 void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void* data,
                                               std::int32_t size) {
+    const platform::DriverFloatScope floatScope;
     try {
         if (!data || size <= 0) {
             data = nullptr; // a negative size is a call without data, whatever the pointer
