@@ -7,13 +7,11 @@ set -euo pipefail
 build="$1"
 version="$2"
 
+# shellcheck source=../../scripts/lib/sim.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/sim.sh"
 work=$(mktemp -d)
-sim_pid=""
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    stop_sim
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -41,15 +39,7 @@ check "it depends on the C and C++ runtimes" \
 dpkg-deb -x "$deb" "$work/root"
 check "vemox-host --version prints $version" [ "$("$work/root/usr/bin/vemox-host" --version)" = "$version" ]
 
-"$work/root/usr/bin/vemox-sim" --demo >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=""
-for _ in $(seq 50); do
-    pty=$(sed -n 's/^pty: //p' "$work/sim.out")
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-check "the packaged simulator starts" [ -n "$pty" ]
+check "the packaged simulator starts" start_sim "$work" "$work/root/usr/bin/vemox-sim" --demo
 check "the packaged host finds its driver and reads the demo line" \
     "$work/root/usr/bin/vemox-host" -c "$work/root/usr/share/doc/vemox/examples/demo.toml" \
     --device "COM1=$pty" read --once

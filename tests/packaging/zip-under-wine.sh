@@ -7,11 +7,9 @@ set -euo pipefail
 build="$1"
 sim="$2"
 source_dir="$3"
-
-if [ ! -x "$sim" ]; then
-    echo "SKIP: no native simulator at $sim (build the linux preset first)"
-    exit 77
-fi
+# shellcheck source=../../scripts/lib/sim.sh
+source "$source_dir/scripts/lib/sim.sh"
+skip_without_sim "$sim"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
