@@ -5,6 +5,7 @@
 #include "driver/Main.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
+#include "protocol/Reply.h"
 #include "protocol/Request.h"
 #include "protocol/Sharing.h"
 
@@ -51,7 +52,8 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
     } else {
         return false;
     }
-    const std::vector<std::uint8_t> frame = FrameRequest(addressing, body, DriverSettings.CalcCRC);
+    const bool withCrc = DriverSettings.CalcCRC;
+    const std::vector<std::uint8_t> frame = FrameRequest(addressing, body, withCrc);
     const auto size = static_cast<std::int32_t>(frame.size());
     auto* built = AllocKibRecord<TCommand>();
     if (!built) {
@@ -64,6 +66,8 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
     }
     std::memcpy(built->Data, frame.data(), frame.size());
     built->Size = size;
+    built->AddressSize = addressing.network ? kNetworkAddressSize : kSerialAddressSize;
+    built->WithCrc = withCrc;
     command = built;
     return true;
 }

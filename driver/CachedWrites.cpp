@@ -46,13 +46,6 @@ TCommand* TComPortDriver::PrepareHead(TComPort& port) {
             return head;
         }
         TQueuedTask* task = FWaitTask.FirstTaskOf(head);
-        if (task && head->AddressSize == 0) {
-            try {
-                head->AddressSize = AddressSizeOf(task->ptrNodeProperties);
-            } catch (...) {
-                // Left unknown: the request goes out as built.
-            }
-        }
         const std::uint8_t code = CommandCode(*head);
         if (code != kCmdWriteOutputs && code != kCmdWriteWeightPoint) {
             return head;
@@ -93,9 +86,11 @@ TCommand* TComPortDriver::PrepareHead(TComPort& port) {
                     continue;
                 }
             }
+            const Addressing addressing = ReadAddressing(task->ptrNodeProperties);
+            const bool withCrc = DriverSettings.CalcCRC;
             const std::vector<std::uint8_t> frame =
-                BuildWriteFrame(ReadAddressing(task->ptrNodeProperties), task->ptrItemProperties,
-                                task->ptrItemState->vDataValue, cache, DriverSettings.CalcCRC);
+                BuildWriteFrame(addressing, task->ptrItemProperties, task->ptrItemState->vDataValue,
+                                cache, withCrc);
             auto* data = static_cast<std::uint8_t*>(
                 frame.empty() ? nullptr : AllocKibMemory(static_cast<std::int32_t>(frame.size())));
             if (!data) {
@@ -106,6 +101,8 @@ TCommand* TComPortDriver::PrepareHead(TComPort& port) {
             FreeKibMemory(head->Data);
             head->Data = data;
             head->Size = static_cast<std::int32_t>(frame.size());
+            head->AddressSize = addressing.network ? kNetworkAddressSize : kSerialAddressSize;
+            head->WithCrc = withCrc;
             return head;
         } catch (...) {
             // A value or property that no longer converts: this write fails alone.
@@ -122,8 +119,9 @@ TCommand* TComPortDriver::QueueReadFor(TComPort& port, TCommand* write, const TQ
         body.data[0] = point;
         body.count = 1;
     }
+    const bool withCrc = DriverSettings.CalcCRC;
     const std::vector<std::uint8_t> frame =
-        FrameRequest(ReadAddressing(task.ptrNodeProperties), body, DriverSettings.CalcCRC);
+        FrameRequest(ReadAddressing(task.ptrNodeProperties), body, withCrc);
     auto* read = AllocKibRecord<TCommand>();
     if (!read) {
         return nullptr;
@@ -139,6 +137,7 @@ TCommand* TComPortDriver::QueueReadFor(TComPort& port, TCommand* write, const TQ
     read->State = csWaiting;
     read->DeviceIndex = write->DeviceIndex;
     read->AddressSize = write->AddressSize;
+    read->WithCrc = withCrc;
     read->ReadFor = write;
     try {
         port.Commands.push_front(read);

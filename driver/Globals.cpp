@@ -16,7 +16,6 @@ namespace vemox {
 static_assert(std::is_trivially_destructible_v<TDriverSettings>);
 TDriverSettings DriverSettings;
 
-
 bool UndefinedData(const VARIANT& value) noexcept {
     return value.vt == VT_EMPTY || value.vt == VT_NULL;
 }
@@ -116,8 +115,8 @@ bool ApplySettingsPair(const KibShortString& name, const KibShortString& value) 
 }
 
 std::int32_t WatchdogTimeoutMs(const TDriverSettings& settings) noexcept {
-    const std::int64_t wide = static_cast<std::int64_t>(settings.WaitTimeout) * settings.CountTry +
-                              kWatchdogMarginMs;
+    const std::int64_t wide =
+        static_cast<std::int64_t>(settings.WaitTimeout) * settings.CountTry + kWatchdogMarginMs;
     if (wide > std::numeric_limits<std::int32_t>::max()) {
         return std::numeric_limits<std::int32_t>::max();
     }

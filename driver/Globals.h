@@ -8,10 +8,10 @@
 namespace vemox {
 
 struct TDriverSettings {
-    std::int32_t WaitTimeout = 3000; // ms to wait for a reply
-    std::int32_t CountTry = 3;       // writes of one request before it fails
+    std::int32_t WaitTimeout = 3000;   // ms to wait for a reply
+    std::int32_t CountTry = 3;         // writes of one request before it fails
     std::int32_t TimeNextSend = 60000; // ms between writes to a silent controller
-    bool CalcCRC = true;             // frames carry and are tested against a checksum
+    bool CalcCRC = true;               // frames carry and are tested against a checksum
 };
 
 extern TDriverSettings DriverSettings;

@@ -247,14 +247,6 @@ void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
             if (task->Item != item) {
                 return;
             }
-            // The request stays queued; keep what it needs to be judged without its task.
-            if (task->Command && task->Command->AddressSize == 0) {
-                try {
-                    task->Command->AddressSize = AddressSizeOf(task->ptrNodeProperties);
-                } catch (...) {
-                    // A node property that does not convert: the size is learnt later.
-                }
-            }
             dropped.push_back(task);
             FWaitTask.Remove(task);
         });

@@ -105,6 +105,12 @@ private:
     };
     struct ReplyJudgement;
 
+    // One frame of a delivery (null: the notice that none came) for the port's head request:
+    // judged when it answers the request, logged as unexpected otherwise.
+    void TakeFrame(TComPortNum port, const std::uint8_t* frame, std::int32_t length);
+    // Whether a received frame is the head request's reply rather than a stray frame or the
+    // line's echo of the request; learns on the way whether the line echoes.
+    bool IsAnswer(TComPort& port, TCommand& head, const std::uint8_t* frame, std::int32_t length);
     // Judges the reply (null body: none came) to the port's head command and completes its
     // tasks; false when the command is to be written again instead.
     bool ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
@@ -158,7 +164,6 @@ private:
 
     std::vector<TQueuedTask*> FAddTask;      // added since the last RunTasks
     TWaitList FWaitTask;                     // served by a queued request, awaiting its outcome
-    std::vector<std::uint8_t> FReceived;     // the bytes of the reply being handled
     std::vector<std::uint8_t> FRequest;      // the request body it is judged against
     std::vector<TQueuedTask*> FCompleting;   // the tasks of the command being finished
     std::vector<PendingCompletion> FPending; // judged, not yet handed to the host

@@ -80,6 +80,7 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
             }
             head->State = csActive;
             head->SendTime = 0;
+            head->EchoSeen = false;
             TDevice* device = DeviceOf(*port, *head);
             if (!device) {
                 continue;

@@ -39,8 +39,15 @@ struct TCommand {
     // Non-nil for a read the driver makes for itself: the write queued right behind it
     // needs the controller state this read brings. Such a read serves no task.
     TCommand* ReadFor;
-    // Size of the address section in the body (1 or 4); 0 until learnt from a task.
+    // How the frame was built: the size of its address section (1 or 4) and whether it carries
+    // a checksum. Its reply is judged by these, whatever the settings say by then.
     std::uint8_t AddressSize;
+    bool WithCrc;
+    // A frame that answered another request arrived while this one waited: if it then gets no
+    // answer of its own, the line is carrying replies that do not match.
+    bool SawStray;
+    // The line's echo of the current attempt has been seen.
+    bool EchoSeen;
 };
 
 enum TStateDevice : std::uint8_t { sdSuccess = 0, sdErrorInit = 1, sdNotAnswer = 2, sdFailed = 3 };
@@ -73,8 +80,11 @@ struct TDevice {
 
 struct TComPort {
     TComPortNum Port = 0;
-    std::vector<TDevice> Devices;    // only grow, so a command's DeviceIndex stays valid
-    std::deque<TCommand*> Commands;  // first in, first out; only the head is ever sent
+    std::vector<TDevice> Devices;   // only grow, so a command's DeviceIndex stays valid
+    std::deque<TCommand*> Commands; // first in, first out; only the head is ever sent
+    // The line gives back every request written to it (a two-wire adapter), as learnt from the
+    // copies that arrived; it tells a copy of a dosing write from the controller's answer.
+    bool Echoes = false;
 };
 
 // Every port met since the last purge, in creation order, one record per port number.

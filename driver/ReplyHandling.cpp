@@ -44,8 +44,7 @@ TDevice* DeviceOf(TComPort& port, const TCommand& command) noexcept {
 }
 
 // The request body as it was built: the frame without markers and stuffing.
-RequestView UnframeRequest(const TCommand& command, std::vector<std::uint8_t>& buffer,
-                           std::uint8_t addressSize) {
+RequestView UnframeRequest(const TCommand& command, std::vector<std::uint8_t>& buffer) {
     buffer.assign(command.Data, command.Data + std::max(command.Size, 0));
     std::uint8_t* start = buffer.data();
     std::int32_t count = static_cast<std::int32_t>(buffer.size());
@@ -55,10 +54,33 @@ RequestView UnframeRequest(const TCommand& command, std::vector<std::uint8_t>& b
     RequestView view;
     view.body = start;
     view.length = count;
-    view.addressSize = addressSize;
-    view.withCrc = DriverSettings.CalcCRC;
+    view.addressSize = command.AddressSize;
+    view.withCrc = command.WithCrc;
     return view;
 }
+
+// The delivery's bytes, copied: the host only lends its buffer, and a host that calls back into
+// the driver (from ReleasePort, from a completion) must not disturb the frames still to be read.
+class Received {
+public:
+    Received(const std::uint8_t* bytes, std::int32_t size) {
+        if (size <= static_cast<std::int32_t>(sizeof inline_)) {
+            std::memcpy(inline_, bytes, static_cast<std::size_t>(size));
+            data_ = inline_;
+        } else {
+            heap_.assign(bytes, bytes + size);
+            data_ = heap_.data();
+        }
+    }
+    Received(const Received&) = delete;
+    Received& operator=(const Received&) = delete;
+    std::uint8_t* data() noexcept { return data_; }
+
+private:
+    std::uint8_t inline_[64];
+    std::vector<std::uint8_t> heap_;
+    std::uint8_t* data_ = nullptr;
+};
 
 // The item parameter that picks this task's part out of a shared reply.
 std::int32_t ItemParameter(std::uint8_t code, PItemProperties item) {
@@ -116,47 +138,85 @@ void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void
     const platform::DriverFloatScope floatScope;
     try {
         if (!data || size <= 0) {
-            data = nullptr; // a negative size is a call without data, whatever the pointer
-            size = 0;
-        }
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        std::uint8_t* body = nullptr;
-        std::int32_t length = 0;
-        if (bytes) {
+            TakeFrame(portNumber, nullptr, 0); // the notice that no reply came
+        } else {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
             Log(GetPortName(portNumber) + kLogRx + GetStrData(bytes, size));
-            // The host's buffer is only lent to us: extraction works on a copy.
-            FReceived.assign(bytes, bytes + size);
-            body = FReceived.data();
-            length = size;
-            ExtractFrame(body, length);
-        }
-        const auto port = std::find_if(Ports.begin(), Ports.end(), [portNumber](const TComPort& p) {
-            return p.Port == portNumber;
-        });
-        TCommand* head =
-            port != Ports.end() && !port->Commands.empty() ? port->Commands.front() : nullptr;
-        if (head && head->State == csActive) {
-            if (KibComPorts) {
-                KibComPorts->ReleasePort(portNumber, ReceiveInterface());
+            Received received(bytes, size);
+            for (std::int32_t offset = 0; offset < size;) {
+                std::uint8_t* frame = received.data() + offset;
+                std::int32_t length = FrameSpan(frame, size - offset);
+                const bool filler = offset > 0 && OnlyMarkers(frame, length);
+                offset += length;
+                if (!filler) {
+                    ExtractFrame(frame, length);
+                    TakeFrame(portNumber, frame, length);
+                }
             }
-            // The host may have called back into the driver: the port is found again, and
-            // the reply is judged only if its request is still the one awaiting it.
-            const auto again =
-                std::find_if(Ports.begin(), Ports.end(),
-                             [portNumber](const TComPort& p) { return p.Port == portNumber; });
-            if (again != Ports.end() && !again->Commands.empty() &&
-                again->Commands.front() == head && head->State == csActive &&
-                ProcessReply(*again, head, body, length)) {
-                again->Commands.pop_front();
-                FreeCommand(head);
-            }
-        } else if (body && length > 0) {
-            Log(kLogUnexpected);
         }
     } catch (...) {
         // Nothing may cross back into the host.
     }
     DeliverCompletions();
+}
+
+void TComPortDriver::TakeFrame(TComPortNum portNumber, const std::uint8_t* frame,
+                               std::int32_t length) {
+    const auto byNumber = [portNumber](const TComPort& p) { return p.Port == portNumber; };
+    auto port = std::find_if(Ports.begin(), Ports.end(), byNumber);
+    TCommand* head =
+        port != Ports.end() && !port->Commands.empty() ? port->Commands.front() : nullptr;
+    if (!head || head->State != csActive) {
+        if (frame && length > 0) {
+            Log(kLogUnexpected);
+        }
+        return;
+    }
+    if (frame && !IsAnswer(*port, *head, frame, length)) {
+        // Not this request's reply: it keeps the port and waits on, its time-out running from
+        // its write, so that one late reply cannot shift every later exchange by one.
+        Log(kLogUnexpected);
+        return;
+    }
+    if (KibComPorts) {
+        KibComPorts->ReleasePort(portNumber, ReceiveInterface());
+    }
+    // The host may have called back into the driver: the port is found again, and the reply is
+    // judged only if its request is still the one awaiting it.
+    port = std::find_if(Ports.begin(), Ports.end(), byNumber);
+    if (port != Ports.end() && !port->Commands.empty() && port->Commands.front() == head &&
+        head->State == csActive && ProcessReply(*port, head, frame, length)) {
+        port->Commands.pop_front();
+        FreeCommand(head);
+    }
+}
+
+bool TComPortDriver::IsAnswer(TComPort& port, TCommand& head, const std::uint8_t* frame,
+                              std::int32_t length) {
+    const RequestView request = UnframeRequest(head, FRequest);
+    const bool ambiguous = ReplyMayEqualRequest(request);
+    switch (ClassifyFrame(request, frame, length)) {
+    case FrameRole::Stray:
+        head.SawStray = true;
+        return false;
+    case FrameRole::Copy:
+        if (!ambiguous) {
+            port.Echoes = true;
+            head.EchoSeen = true;
+            return false;
+        }
+        if (port.Echoes && !head.EchoSeen) {
+            head.EchoSeen = true; // the echo; the controller's answer is still to come
+            return false;
+        }
+        return true;
+    case FrameRole::Candidate:
+        if (!ambiguous && length > 0 && !head.EchoSeen) {
+            port.Echoes = false; // answered without an echo: the line no longer echoes
+        }
+        return true;
+    }
+    return true;
 }
 
 bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::uint8_t* body,
@@ -169,7 +229,7 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
     j.length = length;
     const bool hasBody = body && length > 0;
     const bool answered = body != nullptr; // something came, even if nothing was left of it
-    j.crcError = DriverSettings.CalcCRC && hasBody && CalcCRC(body, length, 0) != 0;
+    j.crcError = command->WithCrc && hasBody && CalcCRC(body, length, 0) != 0;
 
     if (!hasBody || j.crcError) {
         const std::int32_t limit = std::min<std::int32_t>(DriverSettings.CountTry, kMaxTryCount);
@@ -183,32 +243,24 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
         }
     }
 
-    TQueuedTask* first = FWaitTask.FirstTaskOf(command);
-    if (command->AddressSize == 0 && first) {
-        command->AddressSize = AddressSizeOf(first->ptrNodeProperties);
-    }
-    const bool addressKnown = command->AddressSize != 0;
-    j.request = UnframeRequest(*command, FRequest,
-                               addressKnown ? command->AddressSize : kNetworkAddressSize);
+    j.request = UnframeRequest(*command, FRequest);
     const std::uint8_t code = j.request.Code();
 
     j.replyPath = hasBody && j.device && !j.crcError;
     bool accepted = false;
     if (j.replyPath) {
         j.device->TryConnect = true;
-        if (addressKnown) {
-            j.echo = CheckEcho(j.request, body, length);
-        }
+        j.echo = CheckEcho(j.request, body, length);
         if (j.echo == EchoResult::Match) {
-            j.lengthOk = ParseReply(code, body, length, j.request.addressSize,
-                                    DriverSettings.CalcCRC, j.values);
+            j.lengthOk =
+                ParseReply(code, body, length, j.request.addressSize, j.request.withCrc, j.values);
             if (j.lengthOk) {
                 RefreshCache(*j.device, j.request, j.values);
                 accepted = true;
             }
         }
     }
-    if (!accepted && j.device && command->TryCount > 0 && addressKnown) {
+    if (!accepted && j.device && command->TryCount > 0) {
         // A write that went out unacknowledged may or may not have taken effect: what the
         // cache says of that state is no longer known.
         TSaveData& cache = j.device->SaveData;
@@ -289,7 +341,7 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
     if (j.crcError) {
         v.outcome = kOutcomeChecksum;
         v.quality = kQualityChecksum;
-    } else if (j.notAnswering) {
+    } else if (j.notAnswering || j.command->SawStray) {
         v.outcome = kOutcomeWrongReply;
         v.quality = kQualityWrongReply;
     } else if (device && device->State == sdErrorInit) {

@@ -93,6 +93,30 @@ std::vector<std::uint8_t> WrapFrame(const std::uint8_t* body, std::int32_t count
     return frame;
 }
 
+bool OnlyMarkers(const std::uint8_t* data, std::int32_t count) noexcept {
+    return std::all_of(data, data + std::max<std::int32_t>(count, 0),
+                       [](std::uint8_t b) { return b == kFrameMarker || b == kFrameStuffing; });
+}
+
+std::int32_t FrameSpan(const std::uint8_t* data, std::int32_t count) noexcept {
+    if (!data || count <= 0) {
+        return 0;
+    }
+    std::int32_t i = 0;
+    while (i < count && (data[i] == kFrameMarker || data[i] == kFrameStuffing)) {
+        ++i;
+    }
+    // Inside a stuffed body 0xFF is always followed by 0xFE: the first pair is the end marker,
+    // and a 0xFF followed by anything else starts the next frame (noise went before it).
+    for (; i + 1 < count; ++i) {
+        if (data[i] != kFrameMarker || data[i + 1] == kFrameStuffing) {
+            continue;
+        }
+        return data[i + 1] == kFrameMarker ? i + 2 : i;
+    }
+    return count;
+}
+
 void ExtractFrame(std::uint8_t*& data, std::int32_t& count) noexcept {
     if (!data || count <= 0) {
         return;

@@ -31,6 +31,14 @@ void IntToBCD(std::uint32_t value, std::uint8_t* buffer, std::uint8_t count) noe
 // Start marker, the body with a 0xFE after every 0xFF, end marker pair.
 std::vector<std::uint8_t> WrapFrame(const std::uint8_t* body, std::int32_t count);
 
+// Length of the first frame of a delivery: up to and including its end marker pair, or all of
+// it when there is none. A delivery may hold several frames, such as the line's own echo of the
+// request followed by the controller's reply.
+std::int32_t FrameSpan(const std::uint8_t* data, std::int32_t count) noexcept;
+
+// Whether every byte is a marker or a stuffing byte: filler between frames, not a frame.
+bool OnlyMarkers(const std::uint8_t* data, std::int32_t count) noexcept;
+
 // Finds the body of a received frame in place: skips leading markers, cuts at the end
 // marker pair and removes the stuffing bytes. Start and count are updated.
 void ExtractFrame(std::uint8_t*& data, std::int32_t& count) noexcept;

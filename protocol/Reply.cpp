@@ -63,6 +63,26 @@ EchoResult CheckEcho(const RequestView& request, const std::uint8_t* reply,
     return std::equal(reply, reply + echo, request.body) ? EchoResult::Match : EchoResult::Mismatch;
 }
 
+FrameRole ClassifyFrame(const RequestView& request, const std::uint8_t* frame,
+                        std::int32_t length) noexcept {
+    if (!frame || length <= 0) {
+        return FrameRole::Candidate;
+    }
+    if (length == request.length && std::equal(frame, frame + length, request.body)) {
+        return FrameRole::Copy;
+    }
+    if (length <= request.addressSize || request.length <= request.addressSize) {
+        return FrameRole::Stray;
+    }
+    const std::int32_t compared = std::min({length, EchoLength(request), request.length});
+    return std::equal(frame, frame + compared, request.body) ? FrameRole::Candidate
+                                                             : FrameRole::Stray;
+}
+
+bool ReplyMayEqualRequest(const RequestView& request) noexcept {
+    return request.Code() == kCmdWriteDosing;
+}
+
 bool ParseReply(std::uint8_t code, const std::uint8_t* reply, std::int32_t length,
                 std::uint8_t addressSize, bool withCrc, ReplyValues& out) noexcept {
     out = ReplyValues{};

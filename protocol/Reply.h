@@ -40,6 +40,23 @@ std::int32_t EchoLength(const RequestView& request) noexcept;
 EchoResult CheckEcho(const RequestView& request, const std::uint8_t* reply,
                      std::int32_t length) noexcept;
 
+// What a received frame is to the request that awaits its reply on the line.
+enum class FrameRole {
+    Candidate, // carries the request's address section and command: judged as its reply
+    Stray,     // answers some other request (a late reply, another master, noise)
+    Copy,      // byte for byte the request itself, as a line that echoes what is sent gives it
+};
+// A frame is stray when it lacks the request's address section or command, or differs from the
+// request in any of the bytes a reply repeats (for a read, its parameters too). An empty frame
+// is a candidate: it is judged as a reply with nothing in it.
+FrameRole ClassifyFrame(const RequestView& request, const std::uint8_t* frame,
+                        std::int32_t length) noexcept;
+
+// Whether a valid reply may be byte for byte the request itself: the dosing-control write,
+// whose reply repeats the value. For such a request a copy alone does not tell the line's echo
+// from the controller's answer.
+bool ReplyMayEqualRequest(const RequestView& request) noexcept;
+
 // Everything a valid reply to one command carries; which fields mean something depends on
 // the command.
 struct ReplyValues {

@@ -135,14 +135,13 @@ std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool u
 }
 
 std::uint32_t ScaleLevel(double value, int decimals) {
-    if (!std::isfinite(value)) {
-        throw platform::ConversionError("level is not a finite number");
+    if (!std::isfinite(value) || value < 0) {
+        throw platform::ConversionError("level is negative or not a finite number");
     }
     // Fifteen significant digits give back the decimal the operator typed for any double.
     char text[40];
     std::snprintf(text, sizeof text, "%.14e", value);
-    const bool negative = text[0] == '-';
-    const char* mantissa = text + (negative ? 1 : 0);
+    const char* mantissa = text + (text[0] == '-' ? 1 : 0); // -0 is 0
     const char* exponentText = std::strchr(mantissa, 'e');
     const long exponent = std::strtol(exponentText + 1, nullptr, 10);
     // Digits of the scaled value that lie before its decimal point.
@@ -156,13 +155,26 @@ std::uint32_t ScaleLevel(double value, int decimals) {
         result = result * 10u + static_cast<std::uint64_t>(*p - '0');
         ++taken;
     }
-    for (; taken < whole; ++taken) {
+    for (; taken < whole && result <= kLevelRawMax; ++taken) {
         result *= 10u;
     }
-    if (negative) {
-        result = ~result + 1u;
+    // The controller keeps six digits: a larger level would go out as another setpoint.
+    if (result > kLevelRawMax) {
+        throw platform::ConversionError("level has more than six digits");
     }
     return static_cast<std::uint32_t>(result);
+}
+
+std::uint8_t DosingByte(const VARIANT& value) {
+    // A Boolean keeps its meaning: true is all bits set, false none.
+    if (value.vt == VT_BOOL) {
+        return value.boolVal ? kDosingMax : 0;
+    }
+    const std::int32_t number = platform::VariantToInt32(value);
+    if (number < 0 || number > kDosingMax) {
+        throw platform::ConversionError("dosing value outside 0..255");
+    }
+    return static_cast<std::uint8_t>(number);
 }
 
 bool WriteRequest(Operation operation, PItemProperties itemProperties, const VARIANT& value,
@@ -203,7 +215,7 @@ bool WriteRequest(Operation operation, PItemProperties itemProperties, const VAR
     }
     case Operation::DosingControl:
         body.command = kCmdWriteDosing;
-        body.data[body.count++] = static_cast<std::uint8_t>(platform::VariantToInt32(value));
+        body.data[body.count++] = DosingByte(value);
         return true;
     default:
         return false;

@@ -67,10 +67,21 @@ std::uint8_t GetWeightParams(const TSaveData& cache) noexcept;
 // Raw level of a cached weight point, 0 when the point was never read.
 std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool upper) noexcept;
 
-// Value times 10^decimals, truncated toward zero, low 32 bits. Exact for every value written
-// with at most that many decimals: the double is read back as the shortest decimal it stands
-// for, so 0.57 scales to 57, not to the 56.99999... of binary multiplication.
+// The largest raw weight-point level: six packed-BCD digits.
+constexpr std::uint32_t kLevelRawMax = 999999;
+// The largest value of the dosing-control byte.
+constexpr std::uint8_t kDosingMax = 0xFF;
+
+// Value times 10^decimals, truncated toward zero. Exact for every value written with at most
+// that many decimals: the double is read back as the shortest decimal it stands for, so 0.57
+// scales to 57, not to the 56.99999... of binary multiplication. Throws
+// platform::ConversionError for a value that is negative, not finite or above kLevelRawMax once
+// scaled: the controller would store another setpoint than the one asked for.
 std::uint32_t ScaleLevel(double value, int decimals);
+
+// The dosing-control byte for a value to write: a Boolean as all bits or none, any other value
+// rounded to an integer (halves to even). Throws platform::ConversionError outside 0..255.
+std::uint8_t DosingByte(const VARIANT& value);
 
 // The write request of an operation with the value to write; false when the operation is
 // not writable. Throws platform::ConversionError for a value or property that does not convert.

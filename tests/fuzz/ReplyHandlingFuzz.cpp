@@ -140,16 +140,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             run.receive->OnReceiveData(port, bytes.data(), static_cast<std::int32_t>(bytes.size()));
             break;
         }
-        case 3: // the time-out notice, a negative size, or bytes for a port nobody uses
-            switch (in.Byte() % 3) {
+        case 3: // the time-out notice, a negative size, bytes for a port nobody uses, or the
+                // operator switching the checksum while requests wait
+            switch (in.Byte() % 4) {
             case 0:
                 run.receive->OnReceiveData(port, nullptr, 0);
                 break;
             case 1:
                 run.receive->OnReceiveData(port, data, -static_cast<std::int32_t>(in.Byte()));
                 break;
-            default:
+            case 2:
                 run.receive->OnReceiveData(29, data, static_cast<std::int32_t>(in.left() % 9));
+                break;
+            default:
+                DriverSettings.CalcCRC = !DriverSettings.CalcCRC;
                 break;
             }
             break;

@@ -435,10 +435,17 @@ private:
                 ++counts_.goodWithoutReply;
                 return;
             }
-            // The reply judged is the one the first delivered bytes belong to.
-            const std::uint64_t owner = delivering_->owner;
-            const auto info = exchanges_.find(owner);
-            if (info == exchanges_.end() || info->second.request != line.lastWritten) {
+            // A delivery may hold frames of several exchanges; the one judged answers the
+            // request written last, and it is the first such frame that arrived.
+            std::uint64_t owner = 0;
+            for (const std::uint64_t candidate : delivering_->owners) {
+                const auto info = exchanges_.find(candidate);
+                if (info != exchanges_.end() && info->second.request == line.lastWritten) {
+                    owner = candidate;
+                    break;
+                }
+            }
+            if (owner == 0) {
                 ++counts_.misattributed;
                 return;
             }
@@ -569,7 +576,12 @@ private:
                 }
             }
             ++counts_.deliveries;
-            Delivery delivery{p, first};
+            Delivery delivery{p, {}};
+            for (std::uint64_t owner : line.inboxOwners) {
+                if (delivery.owners.empty() || delivery.owners.back() != owner) {
+                    delivery.owners.push_back(owner);
+                }
+            }
             delivering_ = &delivery;
             const sim::Bytes bytes = std::move(line.inbox);
             line.inbox.clear();
@@ -653,7 +665,7 @@ private:
 
     struct Delivery {
         int port;
-        std::uint64_t owner;
+        std::vector<std::uint64_t> owners; // the exchanges whose bytes it holds, in order
     };
 
     std::uint64_t target_;

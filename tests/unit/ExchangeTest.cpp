@@ -261,19 +261,22 @@ TEST_F(OnLine, OutcomeOfEachKindOfBadReply) {
         Bytes reply;
         HRESULT outcome;
         std::uint16_t quality;
+        bool stray; // not the request's reply: it waits on and fails at its time-out
     };
     const Case cases[] = {
         {"checksum error",
          {0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4B, 0xFF, 0xFF},
          kOutcomeChecksum,
-         0x0318},
+         0x0318,
+         false},
+        {"one byte short", Framed({0x05, 0xC2, 0x45, 0x23, 0x01}), kOutcomeWrongReply, 0x0618,
+         false},
+        {"nothing left after extraction", {0xFF, 0xFF, 0xFF}, kFail, 0, false},
         {"another controller", Framed({0x06, 0xC2, 0x45, 0x23, 0x01, 0x00}), kOutcomeWrongReply,
-         0x0618},
+         0x0618, true},
         {"another command", Framed({0x05, 0xC3, 0x45, 0x23, 0x01, 0x00}), kOutcomeWrongReply,
-         0x0618},
-        {"one byte short", Framed({0x05, 0xC2, 0x45, 0x23, 0x01}), kOutcomeWrongReply, 0x0618},
-        {"too short for the echo", Framed({}), kFail, 0},
-        {"nothing left after extraction", {0xFF, 0xFF, 0xFF}, kFail, 0},
+         0x0618, true},
+        {"too short for an address and a command", Framed({}), kOutcomeWrongReply, 0x0618, true},
     };
     DriverSettings.CountTry = 1;
     std::uint32_t id = 0;
@@ -283,16 +286,140 @@ TEST_F(OnLine, OutcomeOfEachKindOfBadReply) {
         HostTask& task = Task(tAsyncRead, ++id, node, item);
         driver_->RunTasks(0);
         Ports[0].Devices[0].TryConnect = true; // each case starts from a reachable controller
+        Ports[0].Devices[0].State = sdSuccess;
         driver_->Execute();
         Reply(c.reply);
+        if (c.stray) {
+            EXPECT_TRUE(task.item.completions.empty()) << c.what;
+            EXPECT_EQ(server_.log.back(), "Получены не ожидаемые данные") << c.what;
+            EXPECT_NE(com_.calls.back().kind, PortCall::Release) << c.what << ": port kept";
+            clock_.Advance(3000);
+            driver_->Execute();
+        }
         ASSERT_EQ(task.item.completions.size(), 1u) << c.what;
         EXPECT_EQ(task.item.completions[0].result, c.outcome) << c.what;
         EXPECT_EQ(task.state.wQuality, c.quality) << c.what;
         EXPECT_EQ(task.state.vDataValue.vt, VT_EMPTY) << c.what;
         ASSERT_EQ(task.item.exchanges.size(), 1u) << c.what;
-        EXPECT_EQ(task.item.exchanges[0].answered, 1u) << c.what << ": bytes did come";
+        EXPECT_EQ(task.item.exchanges[0].answered, c.stray ? 0u : 1u)
+            << c.what << ": whether the request's reply came";
         EXPECT_EQ(Unsettled(task.item, {id}), "") << c.what;
     }
+}
+
+// What a line may bring while a request waits besides its reply: the request's own echo (a
+// two-wire adapter), a late reply to an earlier request, another controller's reply. None of it
+// is taken for the reply; the request keeps the port and its time-out.
+TEST_F(OnLine, FramesThatDoNotAnswerTheRequestAreDroppedAndItWaitsOn) {
+    const Bytes request = Framed({0x05, 0xC2});
+    const Bytes answer = Framed({0x05, 0xC2, 0x45, 0x23, 0x01, 0x00});
+    const Bytes late = Framed({0x05, 0xBF, 0x01});
+    const Bytes other = Framed({0x06, 0xC2, 0x45, 0x23, 0x01, 0x00});
+    const auto join = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Bytes> deliveries;
+        HRESULT outcome;
+        std::uint16_t quality;
+        int unexpected; // "Получены не ожидаемые данные" lines
+    };
+    const Case cases[] = {
+        {"echo, then the answer", {request, answer}, S_OK, 192, 1},
+        {"echo and answer in one delivery", {join(request, answer)}, S_OK, 192, 1},
+        {"late reply, then the answer", {late, answer}, S_OK, 192, 1},
+        {"another controller and the answer at once", {join(other, answer)}, S_OK, 192, 1},
+        {"the answer and a stray behind it", {join(answer, late)}, S_OK, 192, 1},
+        {"only the echo", {request, request}, kOutcomeNotAnswer, 0x0218, 2},
+        {"only a late reply", {late}, kOutcomeWrongReply, 0x0618, 1},
+    };
+    DriverSettings.CountTry = 1;
+    std::uint32_t id = 0;
+    for (const auto& c : cases) {
+        const auto port = static_cast<TComPortNum>(id); // a line of its own per case
+        PropertySet node = NetworkNode(port, 5);
+        PropertySet item = Item(u"Вес Нетто");
+        HostTask& task = Task(tAsyncRead, ++id, node, item);
+        driver_->RunTasks(0);
+        driver_->Execute();
+        com_.calls.clear();
+        const std::size_t lines = server_.log.size();
+        for (const Bytes& delivery : c.deliveries) {
+            clock_.Advance(100);
+            Reply(delivery, port);
+        }
+        if (c.outcome != S_OK) {
+            EXPECT_TRUE(task.item.completions.empty()) << c.what;
+            clock_.Advance(3000 - 100 * static_cast<std::int64_t>(c.deliveries.size()));
+            driver_->Execute();
+        }
+        ASSERT_EQ(task.item.completions.size(), 1u) << c.what;
+        EXPECT_EQ(task.item.completions[0].result, c.outcome) << c.what;
+        EXPECT_EQ(task.state.wQuality, c.quality) << c.what;
+        if (c.outcome == S_OK) {
+            EXPECT_EQ(task.state.vDataValue.dblVal, 12345.0) << c.what;
+        }
+        EXPECT_EQ(std::count(server_.log.begin() + static_cast<std::ptrdiff_t>(lines),
+                             server_.log.end(), "Получены не ожидаемые данные"),
+                  c.unexpected)
+            << c.what;
+        const auto kinds = Kinds();
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), PortCall::Release), 1) << c.what;
+        EXPECT_EQ(task.item.exchanges.at(0).answered, c.outcome == S_OK ? 1u : 0u) << c.what;
+        EXPECT_EQ(Unsettled(task.item, {id}), "") << c.what;
+    }
+}
+
+// The dosing-control write is answered with a copy of itself, so a copy is its answer unless
+// the line is known to echo what is written; then the first copy is the echo.
+TEST_F(OnLine, CopyOfADosingWriteIsItsAnswerUnlessTheLineEchoes) {
+    const Bytes dosing = Framed({0x05, 0xDF, 0x03});
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet control = Item(u"Управление дозированием");
+    PropertySet state = Item(u"Состояние", kPropStateBit, 0);
+
+    HostTask& plain = Task(tAsyncWrite, 1, node, control);
+    plain.SetValue(Variant::Int32(3));
+    driver_->RunTasks(0);
+    driver_->Execute();
+    ASSERT_EQ(com_.Writes().back(), dosing);
+    Reply(dosing);
+    ASSERT_EQ(plain.item.completions.size(), 1u);
+    EXPECT_EQ(plain.item.completions[0].result, S_OK) << "a line that does not echo";
+
+    HostTask& read = Task(tAsyncRead, 2, node, state); // teaches the driver the line echoes
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply(Framed({0x05, 0xBF}));
+    Reply(Framed({0x05, 0xBF, 0x01}));
+    ASSERT_EQ(read.item.completions.at(0).result, S_OK);
+
+    HostTask& echoed = Task(tAsyncWrite, 3, node, control);
+    echoed.SetValue(Variant::Int32(3));
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply(dosing);
+    EXPECT_TRUE(echoed.item.completions.empty()) << "the first copy is the line's echo";
+    Reply(dosing);
+    ASSERT_EQ(echoed.item.completions.size(), 1u);
+    EXPECT_EQ(echoed.item.completions[0].result, S_OK);
+
+    DriverSettings.CountTry = 1;
+    HostTask& unanswered = Task(tAsyncWrite, 4, node, control);
+    unanswered.SetValue(Variant::Int32(3));
+    driver_->RunTasks(0);
+    driver_->Execute();
+    Reply(dosing);
+    clock_.Advance(3000);
+    driver_->Execute();
+    ASSERT_EQ(unanswered.item.completions.size(), 1u);
+    EXPECT_EQ(unanswered.item.completions[0].result, kOutcomeNotAnswer)
+        << "its own echo does not acknowledge a write";
+    EXPECT_EQ(Unsettled(plain.item, {1}) + Unsettled(read.item, {2}) + Unsettled(echoed.item, {3}) +
+                  Unsettled(unanswered.item, {4}),
+              "");
 }
 
 TEST_F(OnLine, ChecksumErrorIsRepeatedWhileRepeatsAreGranted) {
@@ -359,28 +486,34 @@ TEST_F(OnLine, TasksSharingARequestEachTakeTheirOwnPart) {
     EXPECT_EQ(Unsettled(a.item, {1}) + Unsettled(b.item, {2}) + Unsettled(c.item, {3}), "");
 }
 
-TEST_F(OnLine, WrongEchoFailsEveryTaskOfTheRequestAndIsLoggedOnce) {
-    DriverSettings.CountTry = 1;
+TEST_F(OnLine, RequestThatOnlySawStrayFramesFailsEveryTaskAsNotMatchingAndIsLoggedOnce) {
     PropertySet node = NetworkNode(0, 5);
     PropertySet bit0 = Item(u"Состояние", kPropStateBit, 0);
     PropertySet bit1 = Item(u"Состояние", kPropStateBit, 1);
     HostTask& a = Task(tAsyncRead, 1, node, bit0);
     HostTask& b = Task(tAsyncRead, 2, node, bit1);
     driver_->RunTasks(0);
-    driver_->Execute();
-    const double sent = platform::LocalNow();
-    clock_.Advance(50);
-    Reply(Framed({0x06, 0xBF, 0x03}));
-    EXPECT_EQ(a.item.completions[0].result, kOutcomeWrongReply);
-    EXPECT_EQ(platform::FileTimeTicks(a.state.ftTimeStamp),
-              platform::FileTimeTicks(clock_.UtcNow()));
-    EXPECT_EQ(b.item.completions[0].result, kOutcomeWrongReply);
-    EXPECT_EQ(b.state.wQuality, 0x0618);
+    double sent = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        driver_->Execute();
+        sent = platform::LocalNow();
+        clock_.Advance(50);
+        Reply(Framed({0x06, 0xBF, 0x03})); // address 6 answers on the line, every time
+        clock_.Advance(2950);
+        driver_->Execute();
+    }
+    EXPECT_EQ(Writes(), 3u) << "each stray frame left the request waiting for its time-out";
+    for (HostTask* task : {&a, &b}) {
+        ASSERT_EQ(task->item.completions.size(), 1u);
+        EXPECT_EQ(task->item.completions[0].result, kOutcomeWrongReply);
+        EXPECT_EQ(task->state.wQuality, 0x0618);
+        EXPECT_EQ(platform::FileTimeTicks(task->state.ftTimeStamp),
+                  platform::FileTimeTicks(
+                      DateTimeToOPCTime(sent + 3000 / platform::kMillisecondsPerDay)));
+    }
     EXPECT_EQ(
-        platform::FileTimeTicks(b.state.ftTimeStamp),
-        platform::FileTimeTicks(DateTimeToOPCTime(sent + 3000 / platform::kMillisecondsPerDay)))
-        << "the later task takes the failure path";
-    EXPECT_EQ(server_.log.back(), "COM1 Адрес 5: устройство не доступно");
+        std::count(server_.log.begin(), server_.log.end(), "COM1 Адрес 5: устройство не доступно"),
+        1);
 }
 
 TEST_F(OnLine, SerialAddressedControllerIsNamedBySerialInTheLog) {

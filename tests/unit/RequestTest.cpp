@@ -25,17 +25,35 @@ TEST(Request, ScaleLevelIsExactForValuesWithinTheDecimalPlaces) {
         std::uint32_t raw;
     };
     const Case cases[] = {
-        {0.57, 2, 57},          {1.005, 3, 1005}, {0.579, 2, 57},       {12.5, 2, 1250},
-        {0.1 + 0.2, 1, 3},      {2.675, 2, 267},  {9.9999, 3, 9999},    {123456.0, 0, 123456},
-        {0.001, 7, 10000},      {4.35, 2, 435},   {1e-9, 7, 0},         {0.0, 5, 0},
-        {-1.5, 0, 0xFFFFFFFFu}, {-0.5, 0, 0},     {4294967296.0, 0, 0}, {8.2, 1, 82},
+        {0.57, 2, 57},          {1.005, 3, 1005},     {0.579, 2, 57},        {12.5, 2, 1250},
+        {0.1 + 0.2, 1, 3},      {2.675, 2, 267},      {9.9999, 3, 9999},     {123456.0, 0, 123456},
+        {0.001, 7, 10000},      {4.35, 2, 435},       {1e-9, 7, 0},          {0.0, 5, 0},
+        {-0.0, 2, 0},           {9999.99, 2, 999999}, {999999.0, 0, 999999}, {8.2, 1, 82},
+        {0.0999999, 7, 999999},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ScaleLevel(c.value, c.decimals), c.raw) << c.value << " with " << c.decimals;
     }
-    EXPECT_THROW(ScaleLevel(std::numeric_limits<double>::infinity(), 2), platform::ConversionError);
-    EXPECT_THROW(ScaleLevel(std::numeric_limits<double>::quiet_NaN(), 2),
-                 platform::ConversionError);
+    // What the controller cannot hold as asked: below zero, not a number, beyond six digits.
+    const struct {
+        double value;
+        int decimals;
+    } refused[] = {
+        {-1.5, 0},
+        {-0.5, 0},
+        {-1e-9, 7},
+        {1000000.0, 0},
+        {10000.0, 2},
+        {4294967296.0, 0},
+        {1e300, 0},
+        {0.1, 7},
+        {std::numeric_limits<double>::infinity(), 2},
+        {std::numeric_limits<double>::quiet_NaN(), 2},
+    };
+    for (const auto& r : refused) {
+        EXPECT_THROW(ScaleLevel(r.value, r.decimals), platform::ConversionError)
+            << r.value << " with " << r.decimals;
+    }
 }
 
 TEST(Request, FillHeaderWritesNetworkOrSerialSection) {
