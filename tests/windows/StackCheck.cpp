@@ -69,6 +69,7 @@ _vemox_checked_call:
     mov [_vemox_checked_current], eax
     mov [eax+24], esp
 
+    # The host's floating-point state for the call, read back as the processor keeps it.
     fnstcw [eax+14]
     stmxcsr [eax+20]
     fnclex
@@ -77,6 +78,7 @@ _vemox_checked_call:
     fnstcw [eax+12]
     stmxcsr [eax+16]
 
+    # The arguments, first at the lowest address, at 4 modulo 16: aligned to 4 bytes only.
     mov ecx, [eax+8]
     mov edx, esp
     sub edx, ecx
@@ -90,13 +92,16 @@ _vemox_checked_call:
     cld
     rep movsb
 
+    # The object also in ECX, where a method compiled without stdcall looks for it, so that
+    # such a method runs on and its stack use can be reported.
     mov ecx, [esp]
-    mov ebx, 0xB0B0B0B0
-    mov esi, 0x51515151
-    mov edi, 0xD1D1D1D1
-    mov ebp, 0xE8E8E8E8
+    mov ebx, [eax+36]
+    mov esi, [eax+40]
+    mov edi, [eax+44]
+    mov ebp, [eax+48]
     call [eax]
 
+    # The stack may be off now: everything is found again through the static pointer.
     mov [_vemox_checked_eax], eax
     mov eax, [_vemox_checked_current]
     mov [eax+32], esp

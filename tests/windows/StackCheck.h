@@ -36,7 +36,7 @@ struct CallRecord {
     std::uint32_t savedEsp;
     std::uint32_t expectedEsp;
     std::uint32_t espAfter;
-    std::uint32_t ebx, esi, edi, ebp; // after the call
+    std::uint32_t ebx, esi, edi, ebp; // the sentinels before the call, the values after it
     std::uint16_t x87After;
     std::uint16_t unused;
     std::uint32_t mxcsrAfter;
@@ -92,6 +92,10 @@ typename FnTraits<Fn>::Result Invoke(const char* name, Fn function, A... argumen
         record.argumentBytes = static_cast<std::uint32_t>(packed.size());
         record.hostX87 = kHostX87;
         record.hostMxcsr = kHostMxcsr;
+        record.ebx = kSentinelEbx;
+        record.esi = kSentinelEsi;
+        record.edi = kSentinelEdi;
+        record.ebp = kSentinelEbp;
         const std::uint32_t eax = vemox_checked_call(&record);
         ReportCall(name, record);
         if constexpr (!std::is_void_v<Result>) {
