@@ -99,6 +99,8 @@ summary() {
     echo "  total $((SECONDS - started)) s"
     if [ "$failed" -ne 0 ] || [ "$status" -ne 0 ]; then
         echo "RESULT: FAILED (exit status $status)"
+    elif [[ "${results[*]}" == *SKIPPED* ]]; then
+        echo "RESULT: what ran passed; not everything ran (SKIPPED above)"
     else
         echo "RESULT: all passed"
     fi
