@@ -1,5 +1,7 @@
 #include "host/ComPortService.h"
 
+#include <algorithm>
+
 namespace vemox::host {
 
 void ComPortService::Attach(TComPortNum port, std::unique_ptr<SerialLine> line) {
@@ -71,6 +73,9 @@ std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::
     }
     // Only the holder of the grant may write, so two requests never share the line.
     const bool allowed = record->holder && record->holder == receiver && data && size > 0;
+    if (allowed) {
+        DropStaleInput(port, *record);
+    }
     const bool written = allowed && record->line->Write(static_cast<const std::uint8_t*>(data),
                                                         static_cast<std::size_t>(size));
     if (!written) {
@@ -80,6 +85,17 @@ std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::
     ++record->stats.writes;
     record->stats.lastWriteMs = clock_.NowMs();
     return kAccepted;
+}
+
+// Whatever came before a request cannot answer it: a reply that arrived after its request
+// had timed out, the rest of a reply to a host that was stopped mid-exchange, noise. Left
+// in place it would be taken as the answer to the request about to go out.
+void ComPortService::DropStaleInput(TComPortNum number, Port& port) {
+    port.line->DropInput();
+    port.assembler.Clear();
+    replies_.erase(std::remove_if(replies_.begin(), replies_.end(),
+                                  [number](const Reply& reply) { return reply.port == number; }),
+                   replies_.end());
 }
 
 void ComPortService::ServicePort(TComPortNum port, IKibReceiveData* receiver) {
@@ -119,8 +135,9 @@ bool ComPortService::Gather() {
 void ComPortService::WaitForInput(std::int64_t timeoutMs) {
     std::vector<SerialLine*> held;
     for (auto& [number, port] : ports_) {
-        if (port.holder) {
-            held.push_back(port.line.get());
+        SerialLine* device = port.holder ? port.line->Waitable() : nullptr;
+        if (device) {
+            held.push_back(device);
         }
     }
     host::WaitForInput(held, timeoutMs);
@@ -142,6 +159,9 @@ int ComPortService::DeliverReplies() {
     while (!replies_.empty()) {
         const Reply reply = std::move(replies_.front());
         replies_.pop_front();
+        if (deliveryTap_) {
+            deliveryTap_(reply.port, reply.bytes);
+        }
         reply.receiver->OnReceiveData(reply.port, reply.bytes.data(),
                                       static_cast<std::int32_t>(reply.bytes.size()));
         ++delivered;

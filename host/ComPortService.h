@@ -4,7 +4,8 @@
 // within the driver's own Execute: calls into the driver must not overlap, so they wait in
 // a queue until the host calls DeliverReplies between two driver calls. Between driver calls
 // the host also waits on the granted lines itself (WaitForInput, Gather), so that a reply is
-// delivered as soon as it is complete rather than at the driver's next Execute.
+// delivered as soon as it is complete rather than at the driver's next Execute. Before a
+// request is written, whatever the port still holds from earlier is dropped.
 #pragma once
 
 #include "driver/PluginInterface.h"
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +51,10 @@ public:
     void WaitForInput(std::int64_t timeoutMs);
     // When the earliest partial reply on a granted line is complete by the gap alone.
     std::optional<std::int64_t> NextGapEndMs() const;
+
+    // Shown every reply just before the driver gets it (nothing: no one is shown).
+    using DeliveryTap = std::function<void(TComPortNum, const std::vector<std::uint8_t>&)>;
+    void SetDeliveryTap(DeliveryTap tap) { deliveryTap_ = std::move(tap); }
 
     bool Captured(TComPortNum port) const;
     const PortStatistics* Statistics(TComPortNum port) const;
@@ -88,6 +94,7 @@ private:
     };
 
     void Collect(TComPortNum number, Port& port, IKibReceiveData* receiver);
+    void DropStaleInput(TComPortNum number, Port& port);
     Port* Find(TComPortNum port);
     const Port* Find(TComPortNum port) const;
 
@@ -96,6 +103,7 @@ private:
     long refs_ = 0;
     std::map<TComPortNum, Port> ports_;
     std::deque<Reply> replies_;
+    DeliveryTap deliveryTap_;
 };
 
 } // namespace vemox::host

@@ -1,6 +1,8 @@
 #include "host/DriverSession.h"
 
 #include "host/ConfigSets.h"
+#include "host/ReopeningLine.h"
+#include "host/WriteLimits.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -21,9 +23,24 @@ KibShortString& ShortText(KibShortString& target, std::u16string_view text) {
 
 } // namespace
 
+namespace {
+
+std::string DeviceOf(const PortConfig& port) {
+    return port.device.empty() ? DefaultDeviceFor(port.number) : port.device;
+}
+
+} // namespace
+
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port) {
-    const std::string device = port.device.empty() ? DefaultDeviceFor(port.number) : port.device;
-    return OpenSerialLine(device, port.line);
+    return OpenSerialLine(DeviceOf(port), port.line);
+}
+
+LineOpener ReopeningLines(const HostClock& clock, std::int64_t retryMs, LogSink notices) {
+    return [&clock, retryMs, notices](const PortConfig& port) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<ReopeningLine>(
+            port.name, DeviceOf(port), [port] { return OpenConfiguredLine(port); }, clock, retryMs,
+            notices);
+    };
 }
 
 DriverSession::DriverSession(HostConfig config, const std::string& driverPath,
@@ -140,9 +157,41 @@ bool DriverSession::Write(SessionItem& item, const platform::Variant& value) {
     return true;
 }
 
+std::optional<std::uint8_t>
+DriverSession::ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs, const RunHooks& hooks) {
+    ItemConfig config;
+    config.node = node.config.name;
+    config.name = "net weight for the decimal places";
+    config.operation = &OperationAt(static_cast<int>(Operation::NetWeight));
+    SessionItem& probe = probes_.emplace_back(config);
+    probe.node = &node;
+    probe.properties = ItemPropertiesOf(config, node.config, node.properties.get());
+
+    // The driver keeps the status byte to itself; the host sees the reply on its way there.
+    const auto port = static_cast<TComPortNum>(node.config.portNumber);
+    const Addressing addressing = ReadAddressing(node.properties.get());
+    const bool withCrc = config_.ChecksumOn();
+    std::optional<std::uint8_t> status;
+    ports_.SetDeliveryTap([&](TComPortNum from, const std::vector<std::uint8_t>& bytes) {
+        if (from != port) {
+            return;
+        }
+        if (const auto found = NetWeightStatus(bytes, addressing, withCrc)) {
+            status = found;
+        }
+    });
+    Read({&probe});
+    RunUntil([&] { return !probe.host.Busy(); }, deadlineMs, false, hooks);
+    ports_.SetDeliveryTap({});
+    const bool good = !probe.host.Busy() && probe.host.LastResult() == S_OK;
+    return good ? status : std::nullopt;
+}
+
 void DriverSession::Scan() {
-    const auto due =
-        scheduler_.TakeDue(clock_.NowMs(), [this](std::size_t i) { return items_[i].host.Busy(); });
+    // Write-only items are never due: their read would only bring a constant.
+    const auto due = scheduler_.TakeDue(clock_.NowMs(), [this](std::size_t i) {
+        return items_[i].host.Busy() || items_[i].config.WriteOnly();
+    });
     std::vector<SessionItem*> batch;
     batch.reserve(due.size());
     for (const std::size_t i : due) {

@@ -16,13 +16,18 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vemox::host {
 
 using LineOpener = std::function<std::unique_ptr<SerialLine>(const PortConfig&)>;
-// Opens the configured device, or the system's device for the port name.
+// Opens the configured device, or the system's device for the port name; throws when it
+// cannot.
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port);
+// Lines that outlive their devices: a device that is missing or fails is opened again every
+// `retryMs`, and each change is told to `notices`.
+LineOpener ReopeningLines(const HostClock& clock, std::int64_t retryMs, LogSink notices);
 
 struct SessionNode {
     NodeConfig config;
@@ -65,6 +70,11 @@ public:
     void Read(const std::vector<SessionItem*>& items);
     // Hands the driver one write task; false when the item is busy.
     bool Write(SessionItem& item, const platform::Variant& value);
+    // The status byte of the node's weight (decimal places in bits 0..2), from a net weight
+    // read through the driver, as a configured item would make it; nothing when no good
+    // reply came by the deadline.
+    std::optional<std::uint8_t> ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs,
+                                                 const RunHooks& hooks);
     // One turn of the poll cycle: Execute, then the gathered replies, and Execute again at
     // once after a delivery so the next request goes out without waiting a period.
     void Cycle();
@@ -93,6 +103,7 @@ private:
     ComPortService ports_;
     std::deque<SessionNode> nodes_;
     std::deque<SessionItem> items_;
+    std::deque<SessionItem> probes_; // items the host reads for itself, kept while the driver may
     ScanScheduler scheduler_;
     std::int64_t watchdogMs_ = 0;
     std::unique_ptr<SharedLibrary> library_;

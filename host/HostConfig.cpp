@@ -6,7 +6,11 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -46,10 +50,12 @@ public:
         if (!node) {
             return std::nullopt;
         }
-        const auto value = node->value<std::int64_t>();
-        if (!node->is_integer() || !value) {
+        // The type comes first: converting a float that no 64-bit integer can hold (1e200)
+        // is undefined behaviour inside the TOML library.
+        if (!node->is_integer()) {
             Fail(node->source(), "'" + std::string(key) + "' must be a whole number");
         }
+        const auto value = node->value_exact<std::int64_t>();
         if (*value < low || *value > high) {
             Fail(node->source(), "'" + std::string(key) + "' = " + std::to_string(*value) +
                                      " is outside " + std::to_string(low) + ".." +
@@ -144,12 +150,15 @@ void ReadHostTiming(const Reader& reader, const toml::table& root, HostConfig& c
     if (!table) {
         reader.Fail(node->source(), "'host' must be a [host] section");
     }
-    reader.OnlyKeys(*table, "[host]", {"execute_ms", "reply_gap_ms"});
+    reader.OnlyKeys(*table, "[host]", {"execute_ms", "reply_gap_ms", "reopen_ms"});
     if (auto v = reader.Integer(*table, "execute_ms", 1, 1000)) {
         config.timing.executePeriodMs = *v;
     }
     if (auto v = reader.Integer(*table, "reply_gap_ms", 1, 10000)) {
         config.timing.replyGapMs = *v;
+    }
+    if (auto v = reader.Integer(*table, "reopen_ms", 10, 3600000)) {
+        config.timing.reopenMs = *v;
     }
 }
 
@@ -173,8 +182,19 @@ void ReadPorts(const Reader& reader, const toml::table& root, HostConfig& config
             reader.Fail(table.get("name")->source(), "port " + port.name + " is defined twice");
         }
         port.device = reader.Text(table, "device").value_or("");
+        if (table.get("device") && port.device.empty()) {
+            reader.Fail(table.get("device")->source(),
+                        "'device' is empty: name the device, or leave the key out for the "
+                        "system's device of " +
+                            port.name);
+        }
         port.line.baud =
             static_cast<std::uint32_t>(reader.Integer(table, "baud", 1200, 230400).value_or(9600));
+        if (!BaudRateSupported(port.line.baud)) {
+            reader.Fail(table.get("baud")->source(),
+                        "baud = " + std::to_string(port.line.baud) +
+                            " cannot be set on this system's serial ports");
+        }
         port.line.dataBits = static_cast<int>(reader.Integer(table, "data_bits", 5, 8).value_or(8));
         port.line.stopBits = static_cast<int>(reader.Integer(table, "stop_bits", 1, 2).value_or(1));
         const std::string parity = reader.Text(table, "parity").value_or("none");
@@ -338,6 +358,15 @@ const NodeConfig* HostConfig::FindNode(const std::string& name) const {
     return nullptr;
 }
 
+bool HostConfig::ChecksumOn() const {
+    for (const auto& [key, value] : driverSettings) {
+        if (key == kKeyCalcCRC) {
+            return value == kTextTrue;
+        }
+    }
+    return true;
+}
+
 int PortNumberOfName(std::string_view name) {
     if (name.size() < 4 || name.size() > 6 || name.substr(0, 3) != "COM") {
         return -1;
@@ -372,13 +401,25 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
 }
 
 HostConfig LoadHostConfig(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        throw ConfigError(path + ": is a directory, not a configuration file");
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) {
+        throw ConfigError(path + ": " + std::strerror(errno));
+    }
+    std::string text;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        text.append(buffer, got);
+    }
+    if (std::ferror(file.get())) {
         throw ConfigError(path + ": cannot be read");
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseHostConfig(text.str(), path);
+    return ParseHostConfig(text, path);
 }
 
 } // namespace vemox::host

@@ -47,11 +47,15 @@ struct ItemConfig {
     std::string description;
 
     std::string FullName() const { return node + "." + name; }
+    // The driver answers a read of dosing control with 0 without asking the controller: such
+    // an item can only be written.
+    bool WriteOnly() const { return operation->operation == Operation::DosingControl; }
 };
 
 struct HostTiming {
     std::int64_t executePeriodMs = 20; // how often the driver's poll cycle runs
     std::int64_t replyGapMs = 50;      // line quiet this long ends a reply without end marker
+    std::int64_t reopenMs = 2000;      // between tries to open a device that is not there
 };
 
 struct HostConfig {
@@ -64,6 +68,8 @@ struct HostConfig {
 
     const PortConfig* FindPort(int number) const;
     const NodeConfig* FindNode(const std::string& name) const;
+    // Whether the driver's frames carry a checksum (the CalcCRC setting).
+    bool ChecksumOn() const;
 };
 
 // Both throw ConfigError.

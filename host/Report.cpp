@@ -126,8 +126,10 @@ std::string TableText(const std::deque<SessionItem>& items) {
         << Pad("TIME STAMP (UTC)", 26) << "OK/FAILED  REPLIES/NONE/REPEATS\n";
     for (const SessionItem& item : items) {
         const ExchangeCounts& c = item.host.Counts();
-        const std::string quality =
-            item.host.EverCompleted() ? QualityWords(item.host.Shown().wQuality) : "waiting";
+        const std::string quality = item.config.WriteOnly() ? "write-only"
+                                    : item.host.EverCompleted()
+                                        ? QualityWords(item.host.Shown().wQuality)
+                                        : "waiting";
         out << Pad(item.config.FullName(), 24)
             << Pad(platform::Utf16ToUtf8(item.config.operation->caption), 26)
             << Pad(ValueText(item.host.Shown().vDataValue), 12) << Pad(quality, 24)

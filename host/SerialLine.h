@@ -24,18 +24,27 @@ public:
     virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
     // Copies what has arrived, at most `capacity` bytes, without waiting; 0 when nothing has.
     virtual std::size_t Read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // Drops everything that has arrived and not been read. A device line also empties its
+    // driver's receive buffer; this default reads and discards.
+    virtual void DropInput();
+    // Why the device failed for good (hung up, removed, an I/O error); empty while it works.
+    virtual std::string Failure() const { return {}; }
+    // The open device that WaitForInput can wait on; none while there is no device.
+    virtual SerialLine* Waitable() { return this; }
 };
 
-// A line that could not be opened: every write is refused and nothing ever arrives, so the
-// driver reports its controllers as unreachable instead of the host refusing to run.
-class UnavailableLine final : public SerialLine {
-public:
-    bool Write(const std::uint8_t*, std::size_t) override { return false; }
-    std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
-};
+inline void SerialLine::DropInput() {
+    std::uint8_t discarded[256];
+    while (Read(discarded, sizeof discarded) > 0) {
+    }
+}
 
-// Opens and configures the device; throws std::runtime_error naming the device and the cause.
+// Opens and configures the device for this program alone; throws std::runtime_error naming
+// the device and the cause ("device busy" when another program has it).
 std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device, const LineSettings& settings);
+
+// Whether the serial backend can set this line rate at all.
+bool BaudRateSupported(std::uint32_t baud);
 
 // Waits until one of the lines has bytes to read or `timeoutMs` has passed. Only lines this
 // file opened can be waited on; when there are none the wait is a plain sleep, so a host

@@ -22,7 +22,8 @@ const char* DriverFileName();
 std::string ExecutableDirectory();
 
 bool StdoutIsTerminal();
-// Ctrl-C (and a termination request) only raises a flag; the main loop stops cleanly on it.
+// Ctrl-C, a termination request or a closed terminal only raises a flag; the main loop stops
+// cleanly on it.
 void InstallInterruptHandler();
 bool InterruptRequested();
 // Lets UTF-8 text reach the console as written.

@@ -6,6 +6,7 @@
 #include "host/HostConfig.h"
 #include "host/Report.h"
 #include "host/SharedLibrary.h"
+#include "host/WriteLimits.h"
 #include "platform/Text.h"
 
 #include <CLI/CLI.hpp>
@@ -52,6 +53,9 @@ void ApplyDeviceOverrides(const Options& options, HostConfig& config) {
         if (equals == std::string::npos || number < 0) {
             throw ConfigError("--device " + entry + ": expected COMn=DEVICE");
         }
+        if (equals + 1 == entry.size()) {
+            throw ConfigError("--device " + entry + ": no device given");
+        }
         bool found = false;
         for (PortConfig& port : config.ports) {
             if (port.number == number) {
@@ -66,15 +70,25 @@ void ApplyDeviceOverrides(const Options& options, HostConfig& config) {
     }
 }
 
+// Ports whose devices come and go: changes go under the live table, or to standard error.
+LogSink MakeNoticeSink(std::deque<std::string>* recent) {
+    return [recent](const std::string& line) {
+        if (recent) {
+            recent->push_back(line);
+            while (recent->size() > kLogLinesShown) {
+                recent->pop_front();
+            }
+        } else {
+            std::cerr << "vemox-host: " << line << std::endl;
+        }
+    };
+}
+
 // A port that cannot be opened does not stop the host: its controllers are reported as
-// unreachable, which is what the operator needs to know.
-std::unique_ptr<SerialLine> OpenOrReport(const PortConfig& port) {
-    try {
-        return OpenConfiguredLine(port);
-    } catch (const std::exception& error) {
-        std::cerr << "vemox-host: " << port.name << ": " << error.what() << "\n";
-        return std::make_unique<UnavailableLine>();
-    }
+// unreachable, which is what the operator needs to know, and its device is tried again.
+LineOpener KeptLines(const HostClock& clock, const HostConfig& config,
+                     std::deque<std::string>* recent = nullptr) {
+    return ReopeningLines(clock, config.timing.reopenMs, MakeNoticeSink(recent));
 }
 
 HostConfig LoadWithOverrides(const Options& options) {
@@ -96,7 +110,7 @@ LogSink MakeLogSink(const Options& options, std::deque<std::string>* recent) {
     }
     return [recent](const std::string& line) {
         if (recent) {
-            recent->push_back(line);
+            recent->push_back("log: " + line);
             while (recent->size() > kLogLinesShown) {
                 recent->pop_front();
             }
@@ -122,8 +136,17 @@ int CommandRun(const Options& options, bool plainRequested) {
     SteadyClock clock;
     const bool table = StdoutIsTerminal() && !plainRequested;
     std::deque<std::string> recent;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, table ? &recent : nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config, table ? &recent : nullptr);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, table ? &recent : nullptr), lines);
+    if (!table) {
+        for (const SessionItem& item : session.Items()) {
+            if (item.config.WriteOnly()) {
+                std::cout << item.config.FullName() << ": write-only, not read" << std::endl;
+            }
+        }
+    }
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -134,7 +157,7 @@ int CommandRun(const Options& options, bool plainRequested) {
             lastDraw = clock.NowMs();
             std::string screen = "\x1b[H\x1b[J" + TableText(session.Items());
             for (const std::string& line : recent) {
-                screen += "log: " + line + "\n";
+                screen += line + "\n";
             }
             screen += "Ctrl-C stops.\n";
             std::fputs(screen.c_str(), stdout);
@@ -157,8 +180,10 @@ int CommandRun(const Options& options, bool plainRequested) {
 
 int CommandRead(const Options& options, bool json) {
     SteadyClock clock;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, nullptr), lines);
     std::vector<SessionItem*> all;
     for (SessionItem& item : session.Items()) {
         all.push_back(&item);
@@ -184,10 +209,39 @@ int CommandRead(const Options& options, bool json) {
     return allGood ? kExitOk : kExitNotGood;
 }
 
+// Refuses a value the controller cannot take, before it is written; a weight-point level is
+// judged by the controller's decimal places, learnt from a net weight read. Answers the exit
+// status when the write must not go ahead.
+std::optional<int> RefuseOutOfRange(DriverSession& session, SessionItem& item,
+                                    const platform::Variant& value, const std::string& text,
+                                    std::int64_t deadlineMs) {
+    const Operation operation = item.config.operation->operation;
+    std::optional<std::uint8_t> status;
+    if (operation == Operation::WeightPoints) {
+        status = session.ReadWeightStatus(*item.node, deadlineMs, RealTimeHooks());
+    }
+    // Without the decimal places, the widest range still refuses what no controller takes.
+    const int decimals = status ? DecimalsOf(*status) : 0;
+    if (const auto why = RefusedWrite(operation, value.get(), decimals)) {
+        std::cerr << "vemox-host: " << item.config.FullName() << " <- " << text << ": " << *why
+                  << "; nothing written\n";
+        return kExitCannotStart;
+    }
+    if (operation == Operation::WeightPoints && !status) {
+        std::cerr << "vemox-host: " << item.config.FullName() << ": " << item.config.node
+                  << " did not report its decimal places (net weight read failed); nothing "
+                     "written\n";
+        return kExitNotGood;
+    }
+    return std::nullopt;
+}
+
 int CommandWrite(const Options& options, const std::string& itemName, const std::string& text) {
     SteadyClock clock;
-    DriverSession session(LoadWithOverrides(options), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+    HostConfig config = LoadWithOverrides(options);
+    const LineOpener lines = KeptLines(clock, config);
+    DriverSession session(std::move(config), DriverPathOf(options), clock,
+                          MakeLogSink(options, nullptr), lines);
     SessionItem* item = session.FindItem(itemName);
     if (!item) {
         std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
@@ -202,6 +256,9 @@ int CommandWrite(const Options& options, const std::string& itemName, const std:
     const platform::Variant value = ValueFromText(text);
     const auto idle = [&] { return !item->host.Busy(); };
     const std::int64_t wait = session.WatchdogMs() + kGraceMs;
+    if (const auto refused = RefuseOutOfRange(session, *item, value, text, clock.NowMs() + wait)) {
+        return *refused;
+    }
     // Outputs and weight points are written on top of what the controller last reported
     // (the other outputs, the other level): read first so that the write changes only
     // what was asked.
@@ -275,8 +332,9 @@ int CommandScan(const Options& options, const std::string& portName, std::int32_
         config.file = "the command line";
         ApplyDeviceOverrides(options, config);
     }
+    // A scan is an operator at the line: a device that cannot be opened ends it at once.
     DriverSession session(std::move(config), DriverPathOf(options), clock,
-                          MakeLogSink(options, nullptr), OpenOrReport);
+                          MakeLogSink(options, nullptr), OpenConfiguredLine);
     std::vector<SessionItem*> all;
     for (SessionItem& item : session.Items()) {
         all.push_back(&item);
@@ -344,7 +402,13 @@ int main(int argc, char** argv) {
     scan->add_option("--timeout", timeoutMs, "reply time-out per address, ms")
         ->check(CLI::Range(10, 60000));
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help is asked for and ends well; any other misuse is refused like a bad configuration.
+        const int printed = app.exit(error);
+        return printed == 0 ? kExitOk : kExitCannotStart;
+    }
     try {
         if (*run) {
             return CommandRun(options, plain);

@@ -3,7 +3,7 @@
 # missing, builds all four presets with zero warnings, runs the native tests (plain and under
 # the sanitizers), runs the Windows tests under 64-bit and then 32-bit Wine, checks the
 # libraries' export and import tables, and fuzzes every fuzz target for a bounded time
-# (FUZZ_SECONDS per target, default 60). It prints a summary and exits non-zero if anything
+# (FUZZ_SECONDS per target, default 120). It prints a summary and exits non-zero if anything
 # failed. A kernel that cannot run 32-bit programs skips the 32-bit tests, and says so.
 # Usage (as root on a fresh machine, or as anyone once the packages are there):
 #   bash scripts/test-all.sh
@@ -126,6 +126,6 @@ if step "build win32" build win32; then
     fi
 fi
 step "export and import tables" bash scripts/check-binaries.sh build || true
-step "fuzz (${FUZZ_SECONDS:-60} s per target)" bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || true
+step "fuzz (${FUZZ_SECONDS:-120} s per target)" bash scripts/fuzz.sh "${FUZZ_SECONDS:-120}" || true
 
 exit "$failed"

@@ -13,6 +13,9 @@ namespace vemox::sim {
 
 struct LineConfig {
     bool checksum = true;
+    // Every request comes back to the host before any reply, as on a two-wire RS-485
+    // adapter that hears its own transmitter.
+    bool echo = false;
     std::vector<ControllerConfig> controllers;
 };
 

@@ -304,6 +304,12 @@ void LoadLineFile(const std::string& path, SimConfig& config) {
                 FileError(path, node, "checksum: expected true or false");
             }
             config.line.checksum = *value;
+        } else if (key == "echo") {
+            const auto value = node.value_exact<bool>();
+            if (!value) {
+                FileError(path, node, "echo: expected true or false");
+            }
+            config.line.echo = *value;
         } else if (key == "baud") {
             config.timing.baud = Setting(path, key, node, 0, 4000000);
         } else if (key == "turnaround-ms") {

@@ -5,9 +5,17 @@
 namespace vemox::sim {
 
 Simulator::Simulator(const SimConfig& config)
-    : line_(config.line), timing_(config.timing), faults_(config.faults) {}
+    : line_(config.line), echo_(config.line.echo), timing_(config.timing), faults_(config.faults) {}
 
 void Simulator::Receive(const std::uint8_t* data, std::size_t size, SimTime now) {
+    if (echo_) {
+        // The host's own bytes are on the wire as it sends them: ahead of anything still due.
+        auto at = std::find_if(pending_.begin(), pending_.end(),
+                               [now](const Due& due) { return due.due > now; });
+        for (std::size_t i = 0; i < size; ++i) {
+            at = pending_.insert(at, Due{now, data[i]}) + 1;
+        }
+    }
     for (auto& body : parser_.Feed(data, size)) {
         Answer(std::move(body), now);
     }

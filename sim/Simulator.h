@@ -65,6 +65,7 @@ private:
     void Answer(Bytes request, SimTime now);
 
     Line line_;
+    bool echo_;
     LineTiming timing_;
     FaultPlan faults_;
     FrameParser parser_;

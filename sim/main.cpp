@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
                  "printed as \"pty: PATH\") or a serial device."};
     std::string configFile, device, link, faultRates, faultScript;
     std::vector<std::string> controllers;
-    bool demo = false, noCrc = false, verbose = false;
+    bool demo = false, noCrc = false, echo = false, verbose = false;
     std::uint32_t baud = 9600, turnaroundMs = 2, lateMs = 0, splitPieces = 0, splitGapMs = 0,
                   junkBytes = 0;
     std::uint64_t seed = 1;
@@ -89,6 +89,8 @@ int main(int argc, char** argv) {
                  "three controllers with moving weights (addresses 1, 2, 3; "
                  "the third is meant to be addressed by serial number 123456)");
     app.add_flag("--no-crc", noCrc, "the line runs without checksum");
+    app.add_flag("--echo", echo,
+                 "every request comes back before its reply, as on a two-wire RS-485 adapter");
     app.add_option("--baud", baud,
                    "line rate in baud, 8N1; 0 sends replies without line-rate delays");
     app.add_option("--turnaround-ms", turnaroundMs, "controller time from request to reply")
@@ -133,6 +135,9 @@ int main(int argc, char** argv) {
         }
         if (noCrc) {
             config.line.checksum = false;
+        }
+        if (echo) {
+            config.line.echo = true;
         }
         if (!faultRates.empty()) {
             config.faults.rates = ParseFaultRates(faultRates);

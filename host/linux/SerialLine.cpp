@@ -1,4 +1,4 @@
-// Serial devices and pseudo-terminals through termios, opened non-blocking.
+// Serial devices and pseudo-terminals through termios, opened non-blocking and exclusively.
 #include "host/SerialLine.h"
 
 #include <cerrno>
@@ -7,36 +7,31 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace vemox::host {
 namespace {
 
+struct Rate {
+    std::uint32_t baud;
+    speed_t speed;
+};
+constexpr Rate kRates[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
+                           {9600, B9600},   {19200, B19200},   {38400, B38400},
+                           {57600, B57600}, {115200, B115200}, {230400, B230400}};
+
 speed_t SpeedOf(std::uint32_t baud) {
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    default:
-        return B0;
+    for (const Rate& rate : kRates) {
+        if (rate.baud == baud) {
+            return rate.speed;
+        }
     }
+    return B0;
 }
 
 tcflag_t SizeFlag(int dataBits) {
@@ -52,10 +47,35 @@ tcflag_t SizeFlag(int dataBits) {
     }
 }
 
+constexpr const char* kBusy = "device busy (another program has it open)";
+
+// Owns a descriptor until the line takes it over.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const noexcept { return fd_; }
+    int release() noexcept { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
 class TermiosLine final : public SerialLine {
 public:
     explicit TermiosLine(int fd) : fd_(fd) {}
-    ~TermiosLine() override { ::close(fd_); }
+    ~TermiosLine() override {
+        // The exclusive mode belongs to the terminal, not to this descriptor: a terminal that
+        // stays open elsewhere (the far end of a pseudo-terminal) would refuse the next host.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
     TermiosLine(const TermiosLine&) = delete;
     TermiosLine& operator=(const TermiosLine&) = delete;
 
@@ -72,9 +92,13 @@ public:
             }
             // A full output buffer gets a short grace period; a dead line gets none.
             pollfd out{fd_, POLLOUT, 0};
-            if (n < 0 && errno == EAGAIN && ::poll(&out, 1, 100) > 0) {
-                continue;
+            if (n < 0 && errno == EAGAIN) {
+                if (::poll(&out, 1, 100) > 0) {
+                    continue;
+                }
+                return false;
             }
+            Fail(n < 0 ? std::strerror(errno) : "write takes no bytes");
             return false;
         }
         return true;
@@ -89,27 +113,43 @@ public:
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            // Nothing there (EAGAIN), or the other end of a pseudo-terminal is gone (EIO):
-            // either way nothing arrived, and the driver's time-outs report the silence.
             if (n < 0 && errno != EAGAIN) {
-                hungUp_ = true;
+                Fail(std::strerror(errno)); // EIO: the far end of a pseudo-terminal is gone
+            } else if (n == 0) {
+                // A hung-up terminal (a USB adapter pulled out) reads as empty; only poll
+                // tells it from a quiet line.
+                pollfd in{fd_, POLLIN, 0};
+                if (::poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                    Fail("hung up");
+                }
             }
             return 0;
         }
     }
 
+    void DropInput() override { ::tcflush(fd_, TCIFLUSH); }
+    std::string Failure() const override { return failure_; }
+
     int Fd() const noexcept { return fd_; }
-    // A line whose far end is gone (a closed pseudo-terminal) reports itself readable for
-    // ever; once seen it is no longer waited on, or the host would spin instead of waiting.
-    bool HungUp() const noexcept { return hungUp_; }
-    void MarkHungUp() noexcept { hungUp_ = true; }
+    // A line whose far end is gone reports itself readable for ever; once seen it is no
+    // longer waited on, or the host would spin instead of waiting.
+    bool HungUp() const noexcept { return !failure_.empty(); }
+    void Fail(const std::string& why) {
+        if (failure_.empty()) {
+            failure_ = why;
+        }
+    }
 
 private:
     int fd_;
-    bool hungUp_ = false;
+    std::string failure_;
 };
 
 } // namespace
+
+bool BaudRateSupported(std::uint32_t baud) {
+    return SpeedOf(baud) != B0;
+}
 
 std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
                                            const LineSettings& settings) {
@@ -118,16 +158,21 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
         throw std::runtime_error(device + ": unsupported baud rate " +
                                  std::to_string(settings.baud));
     }
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        throw std::runtime_error(device + ": " + std::strerror(errno));
+    UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw std::runtime_error(device + ": " + (errno == EBUSY ? kBusy : std::strerror(errno)));
     }
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::close(fd);
-        throw std::runtime_error(device + ": not a serial line (" + reason + ")");
+    if (::tcgetattr(fd.get(), &tio) != 0) {
+        throw std::runtime_error(device + ": not a serial line (" + std::strerror(errno) + ")");
     }
+    // Two hosts on one line would take each other's replies. The advisory lock also holds
+    // against a privileged program, which exclusive mode does not stop.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        throw std::runtime_error(device + ": " +
+                                 (errno == EWOULDBLOCK ? kBusy : std::strerror(errno)));
+    }
+    ::ioctl(fd.get(), TIOCEXCL);
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= SizeFlag(settings.dataBits) | CLOCAL | CREAD;
@@ -145,13 +190,13 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
         const std::string reason = std::strerror(errno);
-        ::close(fd);
+        ::ioctl(fd.get(), TIOCNXCL);
         throw std::runtime_error(device + ": cannot set line parameters (" + reason + ")");
     }
-    ::tcflush(fd, TCIOFLUSH);
-    return std::make_unique<TermiosLine>(fd);
+    ::tcflush(fd.get(), TCIOFLUSH);
+    return std::make_unique<TermiosLine>(fd.release());
 }
 
 void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs) {
@@ -178,7 +223,7 @@ void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs)
     for (std::size_t i = 0; i < fds.size(); ++i) {
         // What is still buffered is read all the same; nothing more will come.
         if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            waited[i]->MarkHungUp();
+            waited[i]->Fail("hung up");
         }
     }
 }

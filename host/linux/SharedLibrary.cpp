@@ -1,4 +1,4 @@
-// dlopen, /proc/self/exe, isatty and a SIGINT/SIGTERM flag.
+// dlopen, /proc/self/exe, isatty and a SIGINT/SIGTERM/SIGHUP flag.
 #include "host/SharedLibrary.h"
 
 #include <atomic>
@@ -66,6 +66,7 @@ void InstallInterruptHandler() {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr); // the terminal closed: stop as cleanly as on Ctrl-C
 }
 
 bool InterruptRequested() {

@@ -124,5 +124,28 @@ TEST_F(ComPortServiceTest, AReplyWithoutEndMarkerIsDueAtTheGap) {
     EXPECT_EQ(driver.received[0].bytes, (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));
 }
 
+TEST_F(ComPortServiceTest, WhatArrivedBeforeARequestIsDroppedWhenItIsWritten) {
+    ASSERT_TRUE(service.CapturePort(0, &driver));
+    // A whole late reply gathered but not delivered, half of another in the assembler, and
+    // bytes not yet read from the line.
+    line->Arrive({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4A, 0xFF, 0xFF, 0xFF, 0x05});
+    ASSERT_TRUE(service.Gather());
+    line->Arrive({0xC2, 0x45});
+    EXPECT_NE(Write(0, &other), 0);
+    EXPECT_EQ(line->incoming.size(), 2u) << "a refused write drops nothing";
+
+    ASSERT_EQ(Write(0, &driver), 0);
+    EXPECT_TRUE(line->incoming.empty());
+    EXPECT_FALSE(service.NextGapEndMs()) << "no partial reply left";
+    EXPECT_EQ(service.DeliverReplies(), 0) << "no gathered reply left";
+
+    line->Arrive({0xFF, 0x05, 0xC2, 0x46, 0x23, 0x01, 0x00, 0x0D, 0xFF, 0xFF});
+    ASSERT_TRUE(service.Gather());
+    EXPECT_EQ(service.DeliverReplies(), 1);
+    ASSERT_EQ(driver.received.size(), 1u);
+    EXPECT_EQ(driver.received[0].bytes, (std::vector<std::uint8_t>{0xFF, 0x05, 0xC2, 0x46, 0x23,
+                                                                   0x01, 0x00, 0x0D, 0xFF, 0xFF}));
+}
+
 } // namespace
 } // namespace vemox::host

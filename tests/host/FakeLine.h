@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vemox::testing {
@@ -15,6 +16,7 @@ struct LineLog {
     std::vector<std::vector<std::uint8_t>> writes;
     std::deque<std::uint8_t> incoming;
     bool refuseWrites = false;
+    std::string failure; // set: the device has failed for good
 
     void Arrive(std::initializer_list<std::uint8_t> bytes) {
         incoming.insert(incoming.end(), bytes.begin(), bytes.end());
@@ -38,6 +40,7 @@ public:
                              log_->incoming.begin() + static_cast<std::ptrdiff_t>(n));
         return n;
     }
+    std::string Failure() const override { return log_->failure; }
 
 private:
     std::shared_ptr<LineLog> log_;

@@ -30,6 +30,9 @@ TEST(HostConfigTest, ReadsEveryPart) {
 WaitTimeout = 1500
 CountTry = 2
 CalcCRC = false
+
+[host]
+reopen_ms = 750
 )" + kPortAndNode + R"(
 [[node]]
 name = "Silo"
@@ -56,6 +59,8 @@ scan_rate = 5
                                     {kKeyTimeNextSend, u"60000"},
                                     {kKeyCalcCRC, kTextFalse}};
     EXPECT_EQ(config.driverSettings, expected);
+    EXPECT_FALSE(config.ChecksumOn());
+    EXPECT_EQ(config.timing.reopenMs, 750);
     ASSERT_EQ(config.ports.size(), 1u);
     EXPECT_EQ(config.ports[0].number, 1);
     EXPECT_EQ(config.ports[0].device, "/dev/pts/9");
@@ -113,11 +118,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "bad.toml:2: unknown key 'WaitTimout'"},
         BadConfig{"SettingNotANumber", "[driver]\nCountTry = \"3\"\n",
                   "bad.toml:2: 'CountTry' must be a whole number"},
+        BadConfig{"FloatBeyondAnyInteger", "[driver]\nTimeNextSend = 1e200\n",
+                  "bad.toml:2: 'TimeNextSend' must be a whole number"},
         BadConfig{"CrcNotBoolean", "[driver]\nCalcCRC = 1\n",
                   "bad.toml:2: 'CalcCRC' must be true or false"},
         BadConfig{"BadPortName", "[[port]]\nname = \"TTY1\"\n", "bad.toml:2: port name 'TTY1'"},
         BadConfig{"BadParity", "[[port]]\nname = \"COM1\"\nparity = \"mark\"\n",
                   "bad.toml:3: parity"},
+        BadConfig{"EmptyDevice", "[[port]]\nname = \"COM1\"\ndevice = \"\"\n",
+                  "bad.toml:3: 'device' is empty"},
+        BadConfig{"BaudTheBackendCannotSet", "[[port]]\nname = \"COM1\"\nbaud = 12345\n",
+                  "bad.toml:3: baud = 12345 cannot be set"},
+        BadConfig{"ReopenTooOften", "[host]\nreopen_ms = 0\n",
+                  "bad.toml:2: 'reopen_ms' = 0 is outside"},
         BadConfig{"PortTwice", "[[port]]\nname = \"COM1\"\n[[port]]\nname = \"COM1\"\n",
                   "bad.toml:4: port COM1 is defined twice"},
         BadConfig{"NodeOnUnknownPort",

@@ -1,13 +1,16 @@
 // The reference host, the driver library and the simulator together, as an operator runs
 // them: every operation read and written, both addressings, checksum on and off, faults on
-// the line with their outcome and quality, the scan, a stopped line and a clean stop.
+// the line with their outcome and quality, an echoing line, the scan, a stopped line, devices
+// that come and go or are taken, refused writes and misuse, and a clean stop.
 #include "Process.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -70,11 +73,11 @@ struct Item {
 };
 
 std::string ConfigText(int waitMs, int tries, bool crc, const std::vector<Node>& nodes,
-                       const std::vector<Item>& items) {
+                       const std::vector<Item>& items, int timeNextSendMs = 60000) {
     std::string text = "[driver]\nWaitTimeout = " + std::to_string(waitMs) +
                        "\nCountTry = " + std::to_string(tries) +
-                       "\nTimeNextSend = 60000\nCalcCRC = " + (crc ? "true" : "false") +
-                       "\n[[port]]\nname = \"COM1\"\n";
+                       "\nTimeNextSend = " + std::to_string(timeNextSendMs) +
+                       "\nCalcCRC = " + (crc ? "true" : "false") + "\n[[port]]\nname = \"COM1\"\n";
     for (const Node& node : nodes) {
         text += "[[node]]\nname = \"" + node.name + "\"\nport = \"COM1\"\n" + node.identity + "\n";
     }
@@ -88,11 +91,16 @@ std::string ConfigText(int waitMs, int tries, bool crc, const std::vector<Node>&
 const std::vector<Node> kDemoNodes = {
     {"Hopper", "address = 1"}, {"Belt", "address = 2"}, {"Tank", "serial = 123456"}};
 
-Finished Host(const std::string& config, const std::string& pty, std::vector<std::string> command) {
+std::vector<std::string> HostArgs(const std::string& config, const std::string& device,
+                                  std::vector<std::string> command) {
     std::vector<std::string> argv = {VEMOX_HOST_PATH, "--config", config, "--device",
-                                     "COM1=" + pty};
+                                     "COM1=" + device};
     argv.insert(argv.end(), command.begin(), command.end());
-    return RunToEnd(argv, kRunMs);
+    return argv;
+}
+
+Finished Host(const std::string& config, const std::string& pty, std::vector<std::string> command) {
+    return RunToEnd(HostArgs(config, pty, std::move(command)), kRunMs);
 }
 
 // The items of `read --once --json`, by name.
@@ -105,8 +113,11 @@ std::map<std::string, nlohmann::json> Items(const Finished& run) {
     return items;
 }
 
-TEST(HostEndToEnd, EveryOperationOfTheDemoLineReadsGood) {
-    Sim sim({"--demo"});
+// The demo line as it is, and behind a two-wire adapter that gives every request back.
+class DemoLine : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(DemoLine, EveryOperationReadsGood) {
+    Sim sim(GetParam());
     ASSERT_FALSE(sim.Pty().empty());
     const Finished run = Host(VEMOX_DEMO_CONFIG, sim.Pty(), {"read", "--once", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -130,6 +141,13 @@ TEST(HostEndToEnd, EveryOperationOfTheDemoLineReadsGood) {
     EXPECT_TRUE(nlohmann::json::parse(run.out).at("unreachable").empty());
     sim.Stop();
 }
+
+INSTANTIATE_TEST_SUITE_P(HostEndToEnd, DemoLine,
+                         ::testing::Values(std::vector<std::string>{"--demo"},
+                                           std::vector<std::string>{"--demo", "--echo"}),
+                         [](const auto& param) {
+                             return std::string(param.param.size() > 1 ? "Echoing" : "Plain");
+                         });
 
 TEST(HostEndToEnd, ChecksumOffOnBothSidesReadsGoodAndAMismatchIsReported) {
     TempDir dir;
@@ -282,21 +300,208 @@ TEST(HostEndToEnd, UnreachableControllersAreNamed) {
     }
 }
 
-TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterrupt) {
+TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterruptOrHangUp) {
     TempDir dir;
-    const std::string config = dir.Write(
-        "r.toml", ConfigText(500, 2, true, kDemoNodes, {{"Belt", "net", "Вес Нетто", ""}}));
+    const std::string config =
+        dir.Write("r.toml", ConfigText(500, 2, true, kDemoNodes,
+                                       {{"Belt", "net", "Вес Нетто", ""},
+                                        {"Belt", "dosing", "Управление дозированием", ""}}));
     Sim sim({"--demo"});
-    Process host({VEMOX_HOST_PATH, "--config", config, "--device", "COM1=" + sim.Pty(), "run"});
-    // Plain lines (the output is a pipe), one per finished read, at the node's scan rate.
-    EXPECT_TRUE(host.WaitForText("Belt.net = ", kRunMs));
-    EXPECT_TRUE(host.WaitForText("[good] ok; replies 2,", kRunMs)) << host.Output();
-    host.Signal(SIGINT);
-    const Finished end = host.Wait(kStartMs);
-    EXPECT_EQ(end.exitCode, 0) << end.err;
-    EXPECT_NE(end.out.find("stopped"), std::string::npos);
+    for (const int signal : {SIGINT, SIGHUP}) {
+        Process host(HostArgs(config, sim.Pty(), {"run"}));
+        // Plain lines (the output is a pipe), one per finished read, at the node's scan rate.
+        EXPECT_TRUE(host.WaitForText("Belt.dosing: write-only, not read", kRunMs));
+        EXPECT_TRUE(host.WaitForText("Belt.net = ", kRunMs));
+        EXPECT_TRUE(host.WaitForText("[good] ok; replies 2,", kRunMs)) << host.Output();
+        host.Signal(signal);
+        const Finished end = host.Wait(kStartMs);
+        EXPECT_EQ(end.exitCode, 0) << signal << ": " << end.err;
+        EXPECT_NE(end.out.find("stopped"), std::string::npos);
+        EXPECT_EQ(end.out.find("Belt.dosing ="), std::string::npos) << "a constant is not polled";
+    }
     sim.Stop();
 }
+
+// Several different requests to one controller at scan rate 0. The reply to exchange 20 comes
+// 500 ms after its time-out; the request is repeated, takes that late reply (it cannot be told
+// from the repeat's own), and the repeat's own reply must not be taken by the next request.
+TEST(HostEndToEnd, ALateReplyAtScanRateZeroShiftsNothing) {
+    TempDir dir;
+    const std::string config =
+        dir.Write("late.toml", ConfigText(1000, 3, true, {{"Hopper", "address = 1\nscan_rate = 0"}},
+                                          {{"Hopper", "net", "Вес Нетто", ""},
+                                           {"Hopper", "counter1", "Счетчик", "counter = 1"},
+                                           {"Hopper", "state0", "Состояние", "bit = 0"}}));
+    Sim sim({"--demo", "--fault-script", "20:late=1500"});
+    Process host(HostArgs(config, sim.Pty(), {"run", "--plain"}));
+    ASSERT_TRUE(host.WaitForText("repeats 1", kRunMs)) << host.Output();
+    // Some 12 ms a read: these take well over one WaitTimeout past the late reply.
+    for (int read = 0; read < 200; ++read) {
+        ASSERT_TRUE(host.WaitForText("] ", kRunMs)) << host.Output();
+    }
+    host.Signal(SIGINT);
+    const Finished end = host.Wait(kStartMs);
+    EXPECT_EQ(end.out.find("[bad"), std::string::npos) << end.out;
+    sim.Stop();
+}
+
+// A device that appears only after the host started, disappears and comes back: the host
+// opens it, loses it and opens it again by itself, and says so once each time.
+TEST(HostEndToEnd, ADeviceThatComesAndGoesIsOpenedAgainByItself) {
+    TempDir dir;
+    const std::string link = dir.Write("ttyV0-placeholder", "");
+    const std::string device = link.substr(0, link.rfind('/')) + "/ttyV0";
+    const std::string config =
+        dir.Write("comes.toml", ConfigText(300, 1, true, {{"Belt", "address = 2"}},
+                                           {{"Belt", "net", "Вес Нетто", ""}}, 500));
+    Process host(HostArgs(config, device, {"run", "--plain"}));
+    EXPECT_TRUE(host.WaitForText(device + ": No such file or directory; trying again every 2000 ms",
+                                 kStartMs, Stream::Err))
+        << host.Errors();
+    {
+        Sim first({"--demo", "--link", device});
+        EXPECT_TRUE(host.WaitForText("COM1: " + device + " opened", kStartMs, Stream::Err))
+            << host.Errors();
+        EXPECT_TRUE(host.WaitForText("[good]", kStartMs)) << host.Output();
+        first.Stop();
+    }
+    EXPECT_TRUE(host.WaitForText("COM1: " + device + " lost: ", kStartMs, Stream::Err))
+        << host.Errors();
+    EXPECT_TRUE(host.WaitForText("[bad", kStartMs)) << host.Output();
+    Sim second({"--demo", "--link", device});
+    // Within one retry period of the device's return, then the driver's own pacing.
+    EXPECT_TRUE(host.WaitForText("COM1: " + device + " reopened", kStartMs, Stream::Err))
+        << host.Errors();
+    EXPECT_TRUE(host.WaitForText("[good]", kStartMs)) << host.Output();
+    host.Signal(SIGINT);
+    const Finished end = host.Wait(kStartMs);
+    EXPECT_EQ(end.exitCode, 0);
+    for (const char* change : {" opened", " lost: ", " reopened"}) {
+        const std::string notice = "COM1: " + device + change;
+        EXPECT_EQ(end.err.find(notice), end.err.rfind(notice)) << "told once: " << notice;
+    }
+    second.Stop();
+}
+
+TEST(HostEndToEnd, ASecondHostOnTheSameDeviceIsToldItIsBusy) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "two.toml", ConfigText(300, 1, true, kDemoNodes, {{"Belt", "net", "Вес Нетто", ""}}));
+    Sim sim({"--demo"});
+    Process first(HostArgs(config, sim.Pty(), {"run", "--plain"}));
+    ASSERT_TRUE(first.WaitForText("[good]", kRunMs)) << first.Errors();
+    const Finished second = Host(config, sim.Pty(), {"read", "--once"});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find(sim.Pty() + ": device busy"), std::string::npos) << second.err;
+    EXPECT_TRUE(first.WaitForText("[good]", kRunMs)) << "the first host reads on undisturbed";
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.Wait(kStartMs).exitCode, 0);
+    sim.Stop();
+}
+
+// The host is killed while requests are on the line; the next host finds the rest of the
+// old exchange on it and must not take it for its own replies.
+TEST(HostEndToEnd, AHostStartedRightAfterAnotherWasKilledReadsEverythingGood) {
+    TempDir dir;
+    std::vector<Item> items;
+    for (const char* node : {"Hopper", "Belt"}) {
+        items.push_back({node, "net", "Вес Нетто", ""});
+        items.push_back({node, "outputs", "Дискретные выходы", "output = 0"});
+    }
+    const std::string busy =
+        dir.Write("busy.toml", ConfigText(500, 1, true,
+                                          {{"Hopper", "address = 1\nscan_rate = 0"},
+                                           {"Belt", "address = 2\nscan_rate = 0"}},
+                                          items));
+    Sim sim({"--demo"});
+    for (int restart = 0; restart < 3; ++restart) {
+        Process killed(HostArgs(busy, sim.Pty(), {"run", "--plain"}));
+        for (int reads = 0; reads < 20; ++reads) {
+            ASSERT_TRUE(killed.WaitForText("[good]", kRunMs)) << killed.Output();
+        }
+        killed.Signal(SIGKILL);
+        killed.Wait(kStartMs);
+        const Finished next = Host(VEMOX_DEMO_CONFIG, sim.Pty(), {"read", "--once", "--json"});
+        EXPECT_EQ(next.exitCode, 0) << "restart " << restart << "\n" << next.out << next.err;
+    }
+    sim.Stop();
+}
+
+struct RefusedValue {
+    std::string item;
+    std::string value;
+    std::string reason;
+};
+
+TEST(HostEndToEnd, OutOfRangeWritesAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "range.toml",
+        ConfigText(500, 1, true, kDemoNodes,
+                   {{"Hopper", "point0_high", "Весовые точки", "point = 0\nlevel = \"upper\""},
+                    {"Hopper", "dosing", "Управление дозированием", ""}}));
+    // The hopper weighs in hundredths.
+    const std::string level = "outside 0 .. 9999.99 (2 decimal places); nothing written";
+    const std::string dosing = "outside 0 .. 255 (or true, false); nothing written";
+    const RefusedValue cases[] = {{"Hopper.point0_high", "-5", level},
+                                  {"Hopper.point0_high", "1e9", level},
+                                  {"Hopper.point0_high", "10000", level},
+                                  {"Hopper.dosing", "256", dosing},
+                                  {"Hopper.dosing", "-1", dosing}};
+    Sim sim({"--demo", "-v"});
+    for (const RefusedValue& c : cases) {
+        const Finished write = Host(config, sim.Pty(), {"write", c.item, c.value});
+        EXPECT_EQ(write.exitCode, 2) << c.item << " <- " << c.value;
+        EXPECT_NE(write.err.find(c.item + " <- " + c.value + ": " + c.reason), std::string::npos)
+            << write.err;
+    }
+    const Finished simulator = sim.Stop();
+    EXPECT_NE(simulator.err.find("Rx 01 C2"), std::string::npos) << "the decimals were read";
+    for (const char* write : {"Rx 01 D1", "Rx 01 DF"}) {
+        EXPECT_EQ(simulator.err.find(write), std::string::npos) << simulator.err;
+    }
+}
+
+struct Misuse {
+    const char* name;
+    std::vector<std::string> args; // after the program; CONFIG and DIR stand for real paths
+    std::string complaint;
+};
+
+class HostMisuse : public ::testing::TestWithParam<Misuse> {};
+
+TEST_P(HostMisuse, IsRefusedWithExitStatusTwo) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "ok.toml", ConfigText(200, 1, true, kDemoNodes, {{"Belt", "net", "Вес Нетто", ""}}));
+    std::vector<std::string> argv = {VEMOX_HOST_PATH};
+    for (const std::string& arg : GetParam().args) {
+        argv.push_back(arg == "CONFIG" ? config
+                       : arg == "DIR"  ? config.substr(0, config.rfind('/'))
+                                       : arg);
+    }
+    const Finished run = RunToEnd(argv, kRunMs);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find(GetParam().complaint), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("answered"), std::string::npos) << "nothing was scanned";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostEndToEnd, HostMisuse,
+    ::testing::Values(
+        Misuse{"MissingFile",
+               {"-c", "/nonexistent/plant.toml", "read", "--once"},
+               "/nonexistent/plant.toml: No such file or directory"},
+        Misuse{"Directory", {"-c", "DIR", "read", "--once"}, "is a directory"},
+        Misuse{"EmptyDevice",
+               {"-c", "CONFIG", "--device", "COM1=", "read", "--once"},
+               "no device given"},
+        Misuse{"ScanOfAMissingDevice",
+               {"--device", "COM1=/nonexistent/ttyUSB9", "scan", "COM1"},
+               "/nonexistent/ttyUSB9: No such file or directory"},
+        Misuse{"UnknownOption", {"-c", "CONFIG", "read", "--once", "--colour"}, "--colour"},
+        Misuse{"NoCommand", {"-c", "CONFIG"}, "subcommand"}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace vemox::testing

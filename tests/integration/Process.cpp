@@ -110,12 +110,14 @@ std::string Process::WaitForLine(const std::string& prefix, int timeoutMs) {
     }
 }
 
-bool Process::WaitForText(const std::string& text, int timeoutMs) {
+bool Process::WaitForText(const std::string& text, int timeoutMs, Stream stream) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::string& seen = stream == Stream::Out ? out_ : err_;
+    std::size_t& scanned = scanned_[stream == Stream::Out ? 0 : 1];
     for (;;) {
-        const std::size_t found = out_.find(text, scanned_);
+        const std::size_t found = seen.find(text, scanned);
         if (found != std::string::npos) {
-            scanned_ = found + text.size();
+            scanned = found + text.size();
             return true;
         }
         if (RemainingMs(deadline) == 0 || !Pump(RemainingMs(deadline))) {

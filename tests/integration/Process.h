@@ -9,6 +9,8 @@
 
 namespace vemox::testing {
 
+enum class Stream { Out, Err };
+
 struct Finished {
     int exitCode = -1; // -1 when the process did not end by itself in time
     std::string out;
@@ -25,14 +27,16 @@ public:
     // Reads standard output until a line starting with `prefix` arrives; the rest of that
     // line, or "" when the process ends or `timeoutMs` passes first.
     std::string WaitForLine(const std::string& prefix, int timeoutMs);
-    // Reads standard output until `text` has appeared (true) or the time is up (false).
-    bool WaitForText(const std::string& text, int timeoutMs);
+    // Reads until `text` has appeared on the stream (true) or the time is up (false); the
+    // next wait on that stream looks only after it.
+    bool WaitForText(const std::string& text, int timeoutMs, Stream stream = Stream::Out);
 
     void Signal(int signal) const;
     // Collects the remaining output and the exit status; kills the process after timeoutMs.
     Finished Wait(int timeoutMs);
 
     const std::string& Output() const noexcept { return out_; }
+    const std::string& Errors() const noexcept { return err_; }
 
 private:
     bool Pump(int timeoutMs);
@@ -42,7 +46,7 @@ private:
     int errFd_ = -1;
     std::string out_;
     std::string err_;
-    std::size_t scanned_ = 0;
+    std::size_t scanned_[2] = {0, 0}; // per stream, where the next WaitForText looks
 };
 
 // Runs a program to its end.

@@ -114,6 +114,7 @@ protected:
 TEST_F(SimLineFile, ReadsLineFaultsAndControllers) {
     const auto config = Load(R"(
 checksum = false
+echo = true
 baud = 19200
 turnaround-ms = 4
 
@@ -138,6 +139,7 @@ addr = 6
 output-bytes = 1
 )");
     EXPECT_FALSE(config.line.checksum);
+    EXPECT_TRUE(config.line.echo);
     EXPECT_EQ(config.timing.baud, 19200u);
     EXPECT_EQ(config.timing.turnaround, std::chrono::milliseconds(4));
     EXPECT_EQ(config.faults.seed, 99u);
@@ -162,6 +164,7 @@ TEST_F(SimLineFile, ComplaintsNameTheLine) {
     EXPECT_THAT(Complaint("checksum = true\nbaud = -1\n"), HasSubstr(":2: baud"));
     EXPECT_THAT(Complaint("colour = 1\n"), HasSubstr(":1: unknown key 'colour'"));
     EXPECT_THAT(Complaint("checksum = 1\n"), HasSubstr(":1: checksum"));
+    EXPECT_THAT(Complaint("echo = \"yes\"\n"), HasSubstr(":1: echo"));
     EXPECT_THAT(Complaint("[[controller]]\naddress = 5\nserial = 1000000\n"),
                 HasSubstr(":3: controller key serial"));
     EXPECT_THAT(Complaint("[[controller]]\npoint1 = [1]\n"), HasSubstr(":2: point1"));

@@ -63,6 +63,24 @@ TEST(SimTiming, ANewRequestWaitsForTheLineToBeFree) {
     EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(kNetReplySize));
 }
 
+TEST(SimTiming, AnEchoingLineGivesTheRequestBackAtOnceAndTheReplyAfterIt) {
+    SimConfig config = AtRate(9600, 5ms);
+    config.line.echo = true;
+    Simulator sim(config);
+    sim.Receive(kNetRequest.data(), 2, 100ms);
+    EXPECT_EQ(sim.TakeDue(100ms), Bytes(kNetRequest.begin(), kNetRequest.begin() + 2));
+    sim.Receive(kNetRequest.data() + 2, kNetRequest.size() - 2, 101ms);
+    EXPECT_EQ(sim.TakeDue(101ms), Bytes(kNetRequest.begin() + 2, kNetRequest.end()));
+    EXPECT_EQ(sim.NextDue(), 106ms + 1041666ns);
+    EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(kNetReplySize));
+    // A request that arrives while a reply is still going out comes back ahead of its rest.
+    sim.Receive(kNetRequest.data(), kNetRequest.size(), 200ms);
+    sim.TakeDue(200ms);
+    sim.Receive(kNetRequest.data() + 1, 1, 207ms);
+    EXPECT_EQ(sim.TakeDue(207ms), (Bytes{0xFF, 0x05})) << "the reply's first byte, then the echo";
+    EXPECT_THAT(sim.TakeDue(SimTime::max()), SizeIs(kNetReplySize - 1));
+}
+
 TEST(SimTiming, FaultDelaysAddToLineTime) {
     SimConfig config = AtRate(9600, 2ms);
     config.faults.script[1] = {FaultKind::Late, 50};

@@ -1,8 +1,9 @@
 // Soak on simulated time: a polling host with items on several ports and controllers drives
 // the driver through its public interfaces; the host's port service writes every request into
 // the in-process controller simulator, which answers with every fault it knows mixed in, and
-// hands the reply bytes back once the line has gone quiet. Nothing sleeps: the clock is the
-// test's. The run counts and checks, for every exchange and every task:
+// hands the reply bytes back once the line has gone quiet; before each request it drops what
+// has arrived and not been handed over, as the reference host does. Nothing sleeps: the clock is
+// the test's. The run counts and checks, for every exchange and every task:
 //  - each task is completed exactly once, or dropped by a purge without completion;
 //  - a write reported good was applied by the simulated controller with the value asked for,
 //    and a write applied but reported failed is explained by what happened to its reply;
@@ -59,9 +60,10 @@ struct Counts {
     std::uint64_t purged = 0;
     std::uint64_t faults[8] = {};
     std::uint64_t deliveries = 0;
-    std::uint64_t staleSameRequest = 0; // an older reply to an identical request, accepted
-    std::uint64_t appliedButFailed = 0; // explained by the reply's fate
-    std::uint64_t repeatsApplied = 0;   // one write applied more than once
+    std::uint64_t staleSameRequest = 0;  // an older reply to an identical request, accepted
+    std::uint64_t staleBytesDropped = 0; // arrived before a request and dropped by the host
+    std::uint64_t appliedButFailed = 0;  // explained by the reply's fate
+    std::uint64_t repeatsApplied = 0;    // one write applied more than once
     // Violations: each must stay 0.
     std::uint64_t doubleCompletions = 0;
     std::uint64_t lost = 0;
@@ -86,8 +88,9 @@ struct ExchangeInfo {
     SimTime firstDue{0};
     bool answered = false;
     sim::FaultKind fault = sim::FaultKind::None;
-    bool mixed = false; // delivered together with bytes of another exchange
-    bool split = false; // delivered in more than one piece
+    bool mixed = false;   // delivered together with bytes of another exchange
+    bool split = false;   // delivered in more than one piece
+    bool dropped = false; // bytes of it dropped as stale before a later request went out
     int deliveries = 0;
 };
 
@@ -290,6 +293,7 @@ public:
         const auto bodies = parser.Feed(data, static_cast<std::size_t>(size));
         line.lastWritten = bodies.empty() ? sim::Bytes{} : bodies.front();
         line.lastWrittenExchange = 0;
+        DropStaleInput(line);
         line.simulator->Receive(data, static_cast<std::size_t>(size), now_);
         return 0;
     }
@@ -527,7 +531,8 @@ private:
             ++appliedTimes;
             const ExchangeInfo& e = info->second;
             const bool explained = e.fault != sim::FaultKind::None || e.mixed || e.split ||
-                                   e.firstDue - e.at >= Ms(kWaitTimeoutMs) || e.deliveries == 0;
+                                   e.dropped || e.firstDue - e.at >= Ms(kWaitTimeoutMs) ||
+                                   e.deliveries == 0;
             unexplained = unexplained || !explained;
         }
         applied_.erase(found);
@@ -538,26 +543,46 @@ private:
         }
     }
 
+    // Moves the bytes that have arrived on a line into its inbox, each with its exchange.
+    void Receive(Line& line) {
+        const sim::Bytes due = line.simulator->TakeDue(now_);
+        for (std::size_t i = 0; i < due.size(); ++i) {
+            while (!line.owners.empty() && line.owners.front().second == 0) {
+                line.owners.pop_front();
+            }
+            std::uint64_t owner = 0;
+            if (!line.owners.empty()) {
+                owner = line.owners.front().first;
+                --line.owners.front().second;
+            }
+            line.inbox.push_back(due[i]);
+            line.inboxOwners.push_back(owner);
+        }
+        if (!due.empty()) {
+            line.lastByte = now_;
+        }
+    }
+
+    // As the host's port service does before it writes a request: what has arrived and not
+    // been handed over cannot answer the new request.
+    void DropStaleInput(Line& line) {
+        Receive(line);
+        counts_.staleBytesDropped += line.inbox.size();
+        for (std::uint64_t owner : line.inboxOwners) {
+            const auto info = exchanges_.find(owner);
+            if (info != exchanges_.end()) {
+                info->second.dropped = true;
+            }
+        }
+        line.inbox.clear();
+        line.inboxOwners.clear();
+    }
+
     // Hands over what each line has sent once it has been quiet for a while.
     void DeliverQuietLines() {
         for (int p = 0; p < kPorts; ++p) {
             Line& line = lines_[p];
-            const sim::Bytes due = line.simulator->TakeDue(now_);
-            for (std::size_t i = 0; i < due.size(); ++i) {
-                while (!line.owners.empty() && line.owners.front().second == 0) {
-                    line.owners.pop_front();
-                }
-                std::uint64_t owner = 0;
-                if (!line.owners.empty()) {
-                    owner = line.owners.front().first;
-                    --line.owners.front().second;
-                }
-                line.inbox.push_back(due[i]);
-                line.inboxOwners.push_back(owner);
-            }
-            if (!due.empty()) {
-                line.lastByte = now_;
-            }
+            Receive(line);
             if (line.inbox.empty() || now_ - line.lastByte < Ms(kQuietMs)) {
                 continue;
             }
@@ -626,8 +651,9 @@ private:
                         c.faults[static_cast<int>(kind)]);
         }
         std::printf("\n");
-        std::printf("stale replies to an identical request accepted  %" PRIu64 "\n",
-                    c.staleSameRequest);
+        std::printf("stale replies to an identical request accepted  %" PRIu64
+                    " (stale bytes dropped before a request %" PRIu64 ")\n",
+                    c.staleSameRequest, c.staleBytesDropped);
         std::printf("writes applied but reported failed (explained)  %" PRIu64
                     ", of them applied twice %" PRIu64 "\n",
                     c.appliedButFailed, c.repeatsApplied);
