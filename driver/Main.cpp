@@ -8,6 +8,7 @@
 #include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Process.h"
+#include "platform/FloatEnvironment.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 #include "protocol/Reply.h"
@@ -62,6 +63,7 @@ void VX_STDCALL TComPortDriver::Initial(IKibOPCServer* server, IKibComPort* comP
                                         KibShortString* name, KibShortString* descript,
                                         KibShortString* helpFileName,
                                         IKibReceiveData** receiveData) {
+    const platform::DriverFloatScope floatScope;
     try {
         if (receiveData) {
             *receiveData = nullptr;
@@ -86,6 +88,7 @@ void VX_STDCALL TComPortDriver::Initial(IKibOPCServer* server, IKibComPort* comP
 }
 
 void VX_STDCALL TComPortDriver::Deinitial() {
+    const platform::DriverFloatScope floatScope;
     try {
         KibServer.reset();
         KibComPorts.reset();
@@ -96,6 +99,7 @@ void VX_STDCALL TComPortDriver::Deinitial() {
 
 bool VX_STDCALL TComPortDriver::ConfigCreate(WindowHandle parent, WindowHandle* child,
                                              std::int32_t* width, std::int32_t* height) {
+    const platform::DriverFloatScope floatScope;
     ClearPageOutputs(child, width, height);
     if (!fmConfig) {
         return false;
@@ -107,6 +111,7 @@ bool VX_STDCALL TComPortDriver::ConfigCreate(WindowHandle parent, WindowHandle* 
 bool VX_STDCALL TComPortDriver::AddNodeCreate(WindowHandle parent, IKibItem* item,
                                               WindowHandle* child, std::int32_t* width,
                                               std::int32_t* height) {
+    const platform::DriverFloatScope floatScope;
     ClearPageOutputs(child, width, height);
     try {
         const platform::ComRef<IKibItem> hold(item);
@@ -124,6 +129,7 @@ bool VX_STDCALL TComPortDriver::AddNodeCreate(WindowHandle parent, IKibItem* ite
 bool VX_STDCALL TComPortDriver::AddItemCreate(WindowHandle parent, IKibItem* item,
                                               PItemProperties props, WindowHandle* child,
                                               std::int32_t* width, std::int32_t* height) {
+    const platform::DriverFloatScope floatScope;
     ClearPageOutputs(child, width, height);
     try {
         const platform::ComRef<IKibItem> hold(item);
@@ -143,6 +149,7 @@ bool VX_STDCALL TComPortDriver::ChangeChildItem(WindowHandle parent, IKibItem* i
                                                 PItemProperties nodeProps, PItemProperties props,
                                                 WindowHandle* child, std::int32_t* width,
                                                 std::int32_t* height) {
+    const platform::DriverFloatScope floatScope;
     ClearPageOutputs(child, width, height);
     try {
         const platform::ComRef<IKibItem> hold(item);
@@ -176,6 +183,7 @@ bool VX_STDCALL TComPortDriver::ChangeChildItem(WindowHandle parent, IKibItem* i
 }
 
 HRESULT VX_STDCALL TComPortDriver::AddTask(TTaskDef taskDef) {
+    const platform::DriverFloatScope floatScope;
     try {
         auto* task = AllocKibRecord<TQueuedTask>();
         if (!task) {
@@ -208,6 +216,7 @@ HRESULT VX_STDCALL TComPortDriver::AddTask(TTaskDef taskDef) {
 
 bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
                                            const KibShortString& value) {
+    const platform::DriverFloatScope floatScope;
     try {
         KibShortString key;
         KibShortString text;
@@ -223,6 +232,7 @@ bool VX_STDCALL TComPortDriver::LoadConfig(const KibShortString& name,
 }
 
 void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
+    const platform::DriverFloatScope floatScope;
     // The item's tasks leave the lists first and are released after: releasing the host's
     // item may call back into the driver, which must then find the lists whole.
     std::vector<TQueuedTask*> dropped;
@@ -252,6 +262,7 @@ void VX_STDCALL TComPortDriver::PurgeAction(IKibItem* item) {
 
 void VX_STDCALL TComPortDriver::GetPropStr(std::uint32_t propId, VARIANT value,
                                            KibShortString* text) {
+    const platform::DriverFloatScope floatScope;
     if (!text) {
         return;
     }
@@ -279,6 +290,7 @@ HRESULT VX_STDCALL TComPortDriver::ResetDeviceState(TTaskDef) {
 }
 
 void VX_STDCALL TComPortDriver::PurgeActions() {
+    const platform::DriverFloatScope floatScope;
     // A port captured for an active request is given back, or the host keeps it for ever.
     try {
         std::vector<TComPortNum> captured;
@@ -303,6 +315,7 @@ void VX_STDCALL TComPortDriver::SetDebugMode(bool) {}
 
 bool VX_STDCALL TComPortDriver::GetWatchdogTimeout(PItemProperties, PItemProperties,
                                                    std::int32_t* timeout) {
+    const platform::DriverFloatScope floatScope;
     if (timeout) {
         *timeout = WatchdogTimeoutMs(DriverSettings);
     }
@@ -341,6 +354,7 @@ bool VX_STDCALL TComPortDriver::AddHDATask(TTaskHDADef) {
 }
 
 void VX_STDCALL TComPortDriver::Execute() {
+    const platform::DriverFloatScope floatScope;
     if (PollProcess) {
         PollProcess->OnTimer(*this);
     }

@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
+#include "platform/FloatEnvironment.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 #include "protocol/Codec.h"
@@ -130,6 +131,7 @@ void TComPortDriver::Log(const std::u16string& line) noexcept {
 
 void VX_STDCALL TComPortDriver::OnReceiveData(TComPortNum portNumber, const void* data,
                                               std::int32_t size) {
+    const platform::DriverFloatScope floatScope;
     try {
         if (!data || size <= 0) {
             TakeFrame(portNumber, nullptr, 0); // the notice that no reply came

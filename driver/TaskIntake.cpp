@@ -6,6 +6,7 @@
 #include "driver/Main.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
+#include "platform/FloatEnvironment.h"
 #include "platform/VariantConvert.h"
 #include "driver/Sharing.h"
 
@@ -81,6 +82,7 @@ bool TComPortDriver::ServeTask(TQueuedTask& task) {
 }
 
 HRESULT VX_STDCALL TComPortDriver::RunTasks(std::uint8_t) {
+    const platform::DriverFloatScope floatScope;
     try {
         if (FAddTask.empty()) {
             return S_OK;

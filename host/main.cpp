@@ -369,6 +369,7 @@ int main(int argc, char** argv) {
     InstallInterruptHandler();
 
     CLI::App app{"vemox-host: reads weighing controllers through the Vemox driver library"};
+    app.set_version_flag("--version", VEMOX_VERSION);
     app.require_subcommand(1);
     Options options;
     app.add_option("-c,--config", options.configPath, "configuration file (TOML)");

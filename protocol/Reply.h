@@ -92,7 +92,7 @@ struct ItemValue {
 bool ValueForItem(const ReplyValues& reply, std::int32_t parameter, std::uint8_t weightParams,
                   ItemValue& out) noexcept;
 
-// Divides by 10 once per decimal place, rounding to a double after each step.
+// The raw reading with the status byte's decimal places: the double nearest raw / 10^d.
 double ScaleByDecimals(double raw, std::uint8_t status) noexcept;
 
 } // namespace vemox

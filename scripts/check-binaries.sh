@@ -2,8 +2,9 @@
 # Checks what the built libraries show to the outside world:
 #  - each Vemox.dll is of its own architecture and exports GetKibDriver2 under exactly that
 #    name (no @4 decoration) and nothing else;
-#  - every Windows binary imports only DLLs that ship with Windows, so the host process never
-#    needs our compiler's runtime beside it;
+#  - every Windows binary (the driver, vemox-host.exe, the test programs) imports only DLLs
+#    that ship with Windows, so neither the host process nor a user needs our compiler's
+#    runtime beside them;
 #  - libvemox.so defines GetKibDriver2 as its only dynamic symbol.
 # Usage: scripts/check-binaries.sh [build-root]   (default: ./build)
 set -euo pipefail
@@ -71,6 +72,8 @@ check_imports() {
 check_windows_build() {
     local dir="$root/$1" objdump="$2" format="$3" file found=0
     check_dll "$dir/Vemox.dll" "$objdump" "$format"
+    # The host that ships beside the driver; its imports are checked with the rest below.
+    [ -f "$dir/vemox-host.exe" ] || fail "$dir/vemox-host.exe is missing"
     # Every DLL and program of the build, but not Wine's own files in the test prefix.
     while IFS= read -r -d '' file; do
         found=1

@@ -1,8 +1,10 @@
 // Page windows made of real Windows child windows and common controls. A page is a borderless
 // pop-up window created hidden and without parent; embedding turns it into a child of the
 // host's window. Control notifications and the host's messages reach the page logic from the
-// window procedures below; no exception ever leaves one of them.
+// window procedures below; no exception ever leaves one of them, and each holds the driver's
+// floating-point state, as the host pumps the messages in its own.
 #include "platform/Controls.h"
+#include "platform/FloatEnvironment.h"
 
 #include "platform/Types.h"
 
@@ -63,6 +65,7 @@ void Dispatch(LPARAM source, WPARAM wParam) {
 
 // Edit controls pass every typed character through the page's key filter first.
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const DriverFloatScope floatScope;
     Win32Handle* control = HandleOf(hwnd);
     if (!control || !control->original) {
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
@@ -84,6 +87,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const DriverFloatScope floatScope;
     if (message == WM_COMMAND) {
         try {
             Dispatch(lParam, wParam);
@@ -496,6 +500,7 @@ void Win32Panel::BringToFront() {
 }
 
 LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const DriverFloatScope floatScope;
     auto* page = reinterpret_cast<Win32Page*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     try {
         if (page && message >= kFirstHostMessage && message <= kLastHostMessage) {

@@ -18,6 +18,17 @@ install_missing() {
         return 1
     fi
     export DEBIAN_FRONTEND=noninteractive
+    # A package of another architecture (wine32:i386) is found only once dpkg knows that
+    # architecture; adding it is needed once per machine.
+    local arch
+    for p in "${missing[@]}"; do
+        arch="${p##*:}"
+        if [ "$arch" != "$p" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            echo "Adding the $arch architecture"
+            dpkg --add-architecture "$arch"
+        fi
+    done
     apt-get update
     apt-get install -y "${missing[@]}" </dev/null
 }

@@ -3,19 +3,24 @@
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "fakes/HostFakes.h"
+#include "fakes/HostFloatState.h"
 #include "platform/Text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 namespace vemox {
 namespace {
 
 using platform::Variant;
+using testing::AsHost;
 using testing::FakeComPort;
 using testing::FakeItem;
 using testing::FakeServer;
+using testing::HostFloatCase;
+using testing::kHostFloatStates;
 
 IKibDriver3* Driver() {
     IKibDriver3* driver = nullptr;
@@ -100,19 +105,44 @@ struct PropStrCase {
     std::u16string expected;
 };
 
+// Odd numbers convert the same, and nothing traps, in any state the host leaves.
 TEST_F(DriverObject, GetPropStrShowsPortsOneBasedAndEverythingElseAsText) {
+    const double infinity = std::numeric_limits<double>::infinity();
     const PropStrCase cases[] = {
-        {5000, Variant::Int32(0), u"COM1"},    {5000, Variant::Int32(29), u"COM30"},
-        {5000, Variant::Double(4.4), u"COM5"}, {5000, Variant::Text(u"2"), u"COM3"},
-        {5000, Variant::Empty(), u""},         {5000, Variant::Text(u"x"), u""},
-        {5002, Variant::Int32(17), u"17"},     {5004, Variant::Text(u"Вес Нетто"), u"Вес Нетто"},
-        {5003, Variant::Null(), u""},          {6, Variant::Int64(1000), u"1000"},
+        {5000, Variant::Int32(0), u"COM1"},
+        {5000, Variant::Int32(29), u"COM30"},
+        {5000, Variant::Double(4.4), u"COM5"},
+        {5000, Variant::Text(u"2"), u"COM3"},
+        {5000, Variant::Empty(), u""},
+        {5000, Variant::Text(u"x"), u""},
+        {5000, Variant::Double(std::numeric_limits<double>::quiet_NaN()), u""},
+        {5000, Variant::Double(-infinity), u""},
+        {5000, Variant::Double(std::numeric_limits<double>::max()), u""},
+        {5002, Variant::Int32(17), u"17"},
+        {5002, Variant::Double(std::numeric_limits<double>::quiet_NaN()), u"NAN"},
+        {5002, Variant::Double(infinity), u"INF"},
+        {5002, Variant::Double(-1e300), u"-1E300"},
+        {5002, Variant::Double(std::numeric_limits<double>::denorm_min()),
+         u"4.94065645841247E-324"},
+        {5002, Variant::Double(0.1), u"0.1"},
+        {5004, Variant::Text(u"Вес Нетто"), u"Вес Нетто"},
+        {5003, Variant::Null(), u""},
+        {6, Variant::Int64(1000), u"1000"},
     };
-    for (const auto& c : cases) {
-        KibShortString text;
-        std::memset(text, 0x41, sizeof text);
-        Driver()->GetPropStr(c.id, c.value.get(), &text);
-        EXPECT_EQ(ShortStringView(text), c.expected) << platform::Utf16ToUtf8(c.expected);
+    for (const HostFloatCase& host : kHostFloatStates) {
+        for (const auto& c : cases) {
+            KibShortString text;
+            std::memset(text, 0x41, sizeof text);
+            bool kept = false;
+            {
+                AsHost state(host.control);
+                Driver()->GetPropStr(c.id, c.value.get(), &text);
+                kept = state.Kept();
+            }
+            EXPECT_TRUE(kept) << host.name;
+            EXPECT_EQ(ShortStringView(text), c.expected)
+                << platform::Utf16ToUtf8(c.expected) << ", " << host.name;
+        }
     }
 }
 

@@ -1,10 +1,14 @@
 // Whole exchanges through the driver's public interfaces: tasks in, frames out through the
 // host's port service, replies in, item states and completions out. The clock is the test's.
 #include "ExchangeFixture.h"
+#include "fakes/HostFloatState.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -15,6 +19,12 @@ namespace {
 
 using namespace testing;
 using platform::Variant;
+
+std::uint64_t Bits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 TEST_F(OnLine, OneAsynchronousReadEndToEnd) {
     PropertySet node = NetworkNode(0, 5);
@@ -541,6 +551,45 @@ TEST_F(OnLine, HostThatThrowsInACompletionDoesNotStopTheOthers) {
     EXPECT_EQ(a.item.exchanges.size(), 1u) << "the report still follows";
     EXPECT_TRUE(PortDriver->WaitingTasks().empty());
     EXPECT_EQ(Unsettled(a.item, {1}) + Unsettled(b.item, {2}), "");
+}
+
+// The controller reads out a decimal; its value is the double nearest that decimal, to the
+// bit, whatever floating-point state the host left on its thread, and the host gets that
+// state back.
+TEST_F(OnLine, WeightsAreTheNearestDoublesOfTheirDecimalsInAnyHostFloatState) {
+    const std::uint32_t raws[] = {0, 1, 7, 9, 10, 99, 6312, 12345, 123456, 500001, 654321, 999999};
+    PropertySet node = NetworkNode(0, 5);
+    PropertySet item = Item(u"Вес Нетто");
+    for (const HostFloatCase& host : kHostFloatStates) {
+        for (std::uint8_t decimals = 0; decimals <= 7; ++decimals) {
+            for (const bool negative : {false, true}) {
+                for (const std::uint32_t raw : raws) {
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%s%ue-%u", negative ? "-" : "", raw,
+                                  static_cast<unsigned>(decimals));
+                    SCOPED_TRACE(std::string(text) + ", " + host.name);
+                    Bytes body{0x05, 0xC2,
+                               0,    0,
+                               0,    static_cast<std::uint8_t>(decimals | (negative ? 0x80 : 0))};
+                    IntToBCD(raw, body.data() + 2, 3);
+                    HostTask& task = Task(tAsyncRead, raw, node, item);
+                    bool kept = false;
+                    {
+                        AsHost state(host.control);
+                        driver_->RunTasks(0);
+                        driver_->Execute();
+                        Reply(Framed(body));
+                        kept = state.Kept();
+                    }
+                    EXPECT_TRUE(kept) << "the host's floating-point state was changed";
+                    ASSERT_EQ(task.state.wQuality, 192);
+                    ASSERT_EQ(task.state.vDataValue.vt, VT_R8);
+                    EXPECT_EQ(Bits(task.state.vDataValue.dblVal), Bits(std::strtod(text, nullptr)))
+                        << task.state.vDataValue.dblVal;
+                }
+            }
+        }
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // types, or calls back into the driver from inside a completion or a release: every task
 // still ends once (or is dropped by a purge), no item reference is kept, nothing crashes.
 #include "ExchangeFixture.h"
+#include "fakes/HostFloatState.h"
 
 #include <gtest/gtest.h>
 
@@ -215,39 +216,50 @@ TEST_F(Misuse, PropertyValuesOfUnexpectedTypesEndTheTaskOnce) {
         {"written output", 0, false, tAsyncWrite, u"Дискретные выходы"},
         {"written level", 0, false, tSyncWrite, u"Весовые точки"},
     };
-    for (const Slot& slot : slots) {
-        for (const auto& [valueName, value] : values) {
-            SCOPED_TRACE(std::string(slot.name) + " = " + valueName);
-            PropertySet node = Properties({{kPropComPort, Variant::Int32(0)},
-                                           {kPropUseAddress, Variant::Bool(true)},
-                                           {kPropAddress, Variant::Int32(5)},
-                                           {kPropSerial, Variant::Int32(1)}});
-            PropertySet item =
-                slot.operation ? Item(slot.operation) : Properties({{kPropOperation, value}});
-            if (slot.id != 0 && slot.node) {
-                node = Properties({{slot.id, value},
-                                   {kPropComPort, Variant::Int32(0)},
-                                   {kPropUseAddress, Variant::Bool(true)},
-                                   {kPropAddress, Variant::Int32(5)},
-                                   {kPropSerial, Variant::Int32(1)}});
-            } else if (slot.id != 0 && slot.operation) {
-                item.Append(slot.id, VT_UI1, u"", value);
+    // Odd numbers must not trap in any floating-point state the host leaves.
+    for (const HostFloatCase& host : kHostFloatStates) {
+        for (const Slot& slot : slots) {
+            for (const auto& [valueName, value] : values) {
+                SCOPED_TRACE(std::string(slot.name) + " = " + valueName + ", " + host.name);
+                PropertySet node = Properties({{kPropComPort, Variant::Int32(0)},
+                                               {kPropUseAddress, Variant::Bool(true)},
+                                               {kPropAddress, Variant::Int32(5)},
+                                               {kPropSerial, Variant::Int32(1)}});
+                PropertySet item =
+                    slot.operation ? Item(slot.operation) : Properties({{kPropOperation, value}});
+                if (slot.id != 0 && slot.node) {
+                    node = Properties({{slot.id, value},
+                                       {kPropComPort, Variant::Int32(0)},
+                                       {kPropUseAddress, Variant::Bool(true)},
+                                       {kPropAddress, Variant::Int32(5)},
+                                       {kPropSerial, Variant::Int32(1)}});
+                } else if (slot.id != 0 && slot.operation) {
+                    item.Append(slot.id, VT_UI1, u"", value);
+                }
+                auto task = std::make_unique<HostTask>();
+                task->SetValue(slot.id == 0 ? value : Variant::Int32(1));
+                if (slot.id == 0) {
+                    item.Append(kPropWeightPoint, VT_UI1, u"", Variant::Int32(1));
+                    item.Append(kPropDigitalOutput, VT_UI1, u"", Variant::Int32(1));
+                }
+                HRESULT ran = E_FAIL;
+                bool kept = false;
+                {
+                    AsHost state(host.control);
+                    driver_->AddTask(task->Def(slot.kind, 3, node, item));
+                    ran = driver_->RunTasks(0);
+                    driver_->Execute();
+                    Reply(kNetReply);
+                    Settle();
+                    kept = state.Kept();
+                }
+                EXPECT_EQ(ran, S_OK);
+                EXPECT_TRUE(kept);
+                EXPECT_EQ(Ends(*task), 1);
+                EXPECT_TRUE(PortDriver->WaitingTasks().empty());
+                driver_->PurgeActions();
+                EXPECT_EQ(task->item.refs(), 0);
             }
-            auto task = std::make_unique<HostTask>();
-            task->SetValue(slot.id == 0 ? value : Variant::Int32(1));
-            if (slot.id == 0) {
-                item.Append(kPropWeightPoint, VT_UI1, u"", Variant::Int32(1));
-                item.Append(kPropDigitalOutput, VT_UI1, u"", Variant::Int32(1));
-            }
-            driver_->AddTask(task->Def(slot.kind, 3, node, item));
-            EXPECT_EQ(driver_->RunTasks(0), S_OK);
-            driver_->Execute();
-            Reply(kNetReply);
-            Settle();
-            EXPECT_EQ(Ends(*task), 1);
-            EXPECT_TRUE(PortDriver->WaitingTasks().empty());
-            driver_->PurgeActions();
-            EXPECT_EQ(task->item.refs(), 0);
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iomanip>
 #include <random>
 #include <vector>
 
@@ -59,6 +60,14 @@ TEST(Reply, DecodesEveryReadOperation) {
          ItemValue::Real, -123.45},
         {"gross, seven decimals", WithCrc({0x05, 0xC3, 0x99, 0x99, 0x99, 0x07}), 0, 0,
          ItemValue::Real, 0.0999999},
+        {"net, read as the decimal", WithCrc({0x05, 0xC2, 0x12, 0x63, 0x00, 0x02}), 0, 0,
+         ItemValue::Real, 63.12},
+        {"one digit, two decimals", WithCrc({0x05, 0xC2, 0x07, 0x00, 0x00, 0x02}), 0, 0,
+         ItemValue::Real, 0.07},
+        {"counter 1, three decimals", WithCrc({0x05, 0xC8, 0x01, 0x56, 0x34, 0x12, 0x00, 0x00}), 1,
+         0x03, ItemValue::Real, 123.456},
+        {"level, three decimals", WithCrc({0x05, 0xB1, 0x01, 0x56, 0x34, 0x12, 0, 0, 0}), 0, 0x83,
+         ItemValue::Real, 123.456},
         {"counter 1 scaled", WithCrc({0x05, 0xC8, 0x01, 0x45, 0x23, 0x01, 0x00, 0x00}), 1, 0x82,
          ItemValue::Real, 123.45},
         {"counter 3 signed", WithCrc({0x05, 0xC8, 0x03, 0x45, 0x23, 0x01, 0x00, 0x00}), 3, 0x82,
@@ -83,7 +92,9 @@ TEST(Reply, DecodesEveryReadOperation) {
         ASSERT_TRUE(d.ok) << c.what;
         EXPECT_EQ(d.value.kind, c.kind) << c.what;
         if (c.kind == ItemValue::Real) {
-            EXPECT_DOUBLE_EQ(d.value.real, c.value) << c.what;
+            EXPECT_EQ(d.value.real, c.value)
+                << c.what << ": " << std::setprecision(17) << d.value.real
+                << " is not the double nearest the decimal";
         } else {
             EXPECT_EQ(d.value.bit, static_cast<std::int32_t>(c.value)) << c.what;
         }

@@ -8,7 +8,11 @@
 #include <oleauto.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace bare_host {
@@ -49,6 +53,43 @@ struct TaskHDADef {
 };
 static_assert(sizeof(TaskHDADef) == (kWide ? 1104 : 1080));
 
+struct ItemState {
+    std::uint32_t hClient;
+    FILETIME ftTimeStamp;
+    std::uint16_t wQuality;
+    std::uint16_t wReserved;
+    VARIANT vDataValue;
+};
+static_assert(sizeof(ItemState) == (kWide ? 40 : 32));
+
+struct ItemProperty {
+    VARTYPE vtDataType;
+    WORD wReserved;
+    DWORD dwPropertyID;
+    ShortString szItemID;
+    ShortString szDescription;
+    VARIANT vValue;
+    HRESULT hrErrorID;
+    DWORD dwReserved;
+};
+static_assert(sizeof(ItemProperty) == (kWide ? 2096 : 2088));
+
+struct ItemAttributes {
+    ShortString szAccessPath;
+    ShortString szItemID;
+    BOOL bActive;
+    DWORD hClient;
+    DWORD hServer;
+    DWORD dwAccessRights;
+    DWORD dwBlobSize;
+    BYTE* pBlob;
+    VARTYPE vtRequestedDataType;
+    VARTYPE vtCanonicalDataType;
+    DWORD dwEUType;
+    VARIANT vEUInfo;
+};
+static_assert(sizeof(ItemAttributes) == (kWide ? 2112 : 2104));
+
 constexpr GUID kIUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr GUID kIDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr GUID kIKibDriver = {
@@ -79,7 +120,13 @@ enum DriverSlot : int {
     kRelease = 2,
     kInitial = 3,
     kConfigCreate = 4,
+    kAddNodeCreate = 5,
+    kAddItemCreate = 6,
+    kChangeChildItem = 7,
+    kAddTask = 8,
+    kRunTasks = 9,
     kLoadConfig = 10,
+    kPurgeAction = 11,
     kGetPropStr = 12,
     kResetDeviceState = 13,
     kPurgeActions = 14,
@@ -92,11 +139,13 @@ enum DriverSlot : int {
     kGetAggregates = 21,
     kRunHDATasks = 22,
     kAddHDATask = 23,
+    kExecute = 24,
     kIsSupportReplicateNode = 25,
     kIsSupportReplicateItem = 26,
     kDeinitial = 27,
 };
 enum ReceiveSlot : int {
+    kOnReceiveData = 3,
     kOnReleasePort = 4,
     kCompleteReceive = 5,
 };
@@ -112,6 +161,19 @@ using InitialFn = void(__stdcall*)(void* self, void* server, void* comPort, Shor
                                    void** receiveData);
 using ConfigCreateFn = Boolean(__stdcall*)(void* self, HWND parent, HWND* child,
                                            std::int32_t* width, std::int32_t* height);
+using AddNodeCreateFn = Boolean(__stdcall*)(void* self, HWND parent, void* item, HWND* child,
+                                            std::int32_t* width, std::int32_t* height);
+using AddItemCreateFn = Boolean(__stdcall*)(void* self, HWND parent, void* item, void* props,
+                                            HWND* child, std::int32_t* width, std::int32_t* height);
+using ChangeChildItemFn = Boolean(__stdcall*)(void* self, HWND parent, void* item,
+                                              const ShortString* itemName, std::uint32_t flag,
+                                              void* nodeProps, void* props, HWND* child,
+                                              std::int32_t* width, std::int32_t* height);
+using AddTaskFn = HRESULT(__stdcall*)(void* self, TaskDef taskDef);
+using RunTasksFn = HRESULT(__stdcall*)(void* self, std::uint8_t priority);
+using PurgeActionFn = void(__stdcall*)(void* self, void* item);
+using OnReceiveDataFn = void(__stdcall*)(void* self, std::uint8_t port, const void* data,
+                                         std::int32_t size);
 using LoadConfigFn = Boolean(__stdcall*)(void* self, const ShortString* name,
                                          const ShortString* value);
 using GetPropStrFn = void(__stdcall*)(void* self, std::uint32_t propId, VARIANT value,
@@ -145,7 +207,21 @@ struct FakeHostObject {
     std::vector<GUID> offered;
     std::vector<GUID> asked;
     int otherCalls = 0;
+    std::vector<std::string> calls; // the named methods the driver called, with their arguments
 };
+
+// Texts as the calls record them: ASCII kept, anything else as '?'.
+inline std::string Narrow(const ShortString& text) {
+    std::string out;
+    for (int i = 0; i < kShortUnits && text[i] != 0; ++i) {
+        out.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
+    }
+    return out;
+}
+
+inline void Record(void* self, const std::string& call) {
+    static_cast<FakeHostObject*>(self)->calls.push_back(call);
+}
 
 inline HRESULT __stdcall FakeQueryInterface(void* self, const GUID* iid, void** object) {
     auto* fake = static_cast<FakeHostObject*>(self);
@@ -171,30 +247,98 @@ inline void __stdcall FakeOtherMethod(void* self) {
     ++static_cast<FakeHostObject*>(self)->otherCalls;
 }
 
-// Ten methods after IUnknown for the server and the item, twelve for the port service.
+inline void __stdcall FakeSaveConfig(void* self, const ShortString* key, const ShortString* value) {
+    Record(self, "SaveConfig " + Narrow(*key) + "=" + Narrow(*value));
+}
+inline void __stdcall FakeWriteLog(void* self, const ShortString* line, std::int32_t kind) {
+    Record(self, "WriteLog " + std::to_string(kind) + " " + Narrow(*line));
+}
+inline void __stdcall FakeReadComplete(void* self, std::uint32_t transactId, HRESULT result) {
+    Record(self, "ReadComplete " + std::to_string(transactId) + " " + std::to_string(result));
+}
+inline void __stdcall FakeWriteComplete(void* self, std::uint32_t transactId, HRESULT result) {
+    Record(self, "WriteComplete " + std::to_string(transactId) + " " + std::to_string(result));
+}
+inline HRESULT __stdcall FakeUpdateItem(void* self, ItemAttributes attributes, void*) {
+    Record(self, "UpdateItem " + Narrow(attributes.szItemID));
+    return S_OK;
+}
+inline void __stdcall FakeReportExchange(void* self, std::uint32_t answered, std::uint32_t retries,
+                                         std::uint8_t first) {
+    Record(self, "ReportExchange " + std::to_string(answered) + " " + std::to_string(retries) +
+                     " " + std::to_string(first));
+}
+inline std::uint8_t __stdcall FakeWriteData(void* self, std::uint8_t port, const void* data,
+                                            std::int32_t size, void*) {
+    std::string call = "WriteData " + std::to_string(port);
+    char hex[4];
+    for (std::int32_t i = 0; i < size; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", static_cast<const std::uint8_t*>(data)[i]);
+        call += hex;
+    }
+    Record(self, call);
+    return 0; // accepted
+}
+inline void __stdcall FakeReleasePort(void* self, std::uint8_t port, void*) {
+    Record(self, "ReleasePort " + std::to_string(port));
+}
+inline Boolean __stdcall FakeCapturePort(void* self, std::uint8_t port, void*) {
+    Record(self, "CapturePort " + std::to_string(port));
+    return 1; // granted
+}
+inline void __stdcall FakeServicePort(void* self, std::uint8_t port, void*) {
+    Record(self, "ServicePort " + std::to_string(port));
+}
+
+// A method table as the host lays it out, with each method's name for the checks that report
+// on a slot.
 template <int Methods> struct FakeTable {
-    void* slots[3 + Methods];
-    FakeTable() {
-        slots[0] = reinterpret_cast<void*>(&FakeQueryInterface);
-        slots[1] = reinterpret_cast<void*>(&FakeAddRef);
-        slots[2] = reinterpret_cast<void*>(&FakeRelease);
-        for (int i = 3; i < 3 + Methods; ++i) {
-            slots[i] = reinterpret_cast<void*>(&FakeOtherMethod);
+    static constexpr int kSlots = 3 + Methods;
+    void* slots[kSlots];
+    std::string names[kSlots];
+
+    FakeTable(const char* interfaceName,
+              std::initializer_list<std::tuple<int, const char*, void*>> named) {
+        const std::string prefix = std::string(interfaceName) + "::";
+        const std::pair<const char*, void*> unknown[] = {
+            {"QueryInterface", reinterpret_cast<void*>(&FakeQueryInterface)},
+            {"AddRef", reinterpret_cast<void*>(&FakeAddRef)},
+            {"Release", reinterpret_cast<void*>(&FakeRelease)}};
+        for (int i = 0; i < kSlots; ++i) {
+            names[i] = i < 3 ? prefix + unknown[i].first : prefix + "slot " + std::to_string(i);
+            slots[i] = i < 3 ? unknown[i].second : reinterpret_cast<void*>(&FakeOtherMethod);
+        }
+        for (const auto& [slot, name, entry] : named) {
+            names[slot] = prefix + name;
+            slots[slot] = entry;
         }
     }
 };
-const FakeTable<10> kServerTable;
-const FakeTable<10> kItemTable;
-const FakeTable<12> kComPortTable;
 
-inline FakeHostObject MakeServer() {
-    return {kServerTable.slots, 0, {kIUnknown, kIKibOPCServer, kIKibOPCServer2}, {}, 0};
+template <typename Fn> void* Entry(Fn fn) {
+    return reinterpret_cast<void*>(fn);
 }
-inline FakeHostObject MakeComPort() {
-    return {kComPortTable.slots, 0, {kIUnknown, kIKibComPort, kIKibComPort2, kIKibComPort3}, {}, 0};
+
+// Ten methods after IUnknown for the server and the item, twelve for the port service.
+const FakeTable<10> kServerTable("IKibOPCServer", {{3, "SaveConfig", Entry(&FakeSaveConfig)},
+                                                   {4, "WriteLog", Entry(&FakeWriteLog)}});
+const FakeTable<10> kItemTable("IKibItem", {{4, "ReadComplete", Entry(&FakeReadComplete)},
+                                            {5, "WriteComplete", Entry(&FakeWriteComplete)},
+                                            {6, "UpdateItem", Entry(&FakeUpdateItem)},
+                                            {7, "ReportExchange", Entry(&FakeReportExchange)}});
+const FakeTable<12> kComPortTable("IKibComPort3", {{3, "WriteData", Entry(&FakeWriteData)},
+                                                   {5, "ReleasePort", Entry(&FakeReleasePort)},
+                                                   {13, "CapturePort", Entry(&FakeCapturePort)},
+                                                   {14, "ServicePort", Entry(&FakeServicePort)}});
+
+inline FakeHostObject MakeServer(void* const* table = kServerTable.slots) {
+    return {table, 0, {kIUnknown, kIKibOPCServer, kIKibOPCServer2}, {}, 0, {}};
 }
-inline FakeHostObject MakeItem() {
-    return {kItemTable.slots, 0, {kIUnknown, kIKibItem}, {}, 0};
+inline FakeHostObject MakeComPort(void* const* table = kComPortTable.slots) {
+    return {table, 0, {kIUnknown, kIKibComPort, kIKibComPort2, kIKibComPort3}, {}, 0, {}};
+}
+inline FakeHostObject MakeItem(void* const* table = kItemTable.slots) {
+    return {table, 0, {kIUnknown, kIKibItem}, {}, 0, {}};
 }
 
 // Vemox.dll beside the running program: exactly the library of this build.

@@ -8,20 +8,15 @@ host_exe="$1"
 sim="$2"
 wine_run="$3"
 
-if [ ! -x "$sim" ]; then
-    echo "SKIP: no native simulator at $sim (build the linux preset first)"
-    exit 77
-fi
+# shellcheck source=../../scripts/lib/sim.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/sim.sh"
+skip_without_sim "$sim"
 
 build_dir=$(cd "$(dirname "$host_exe")" && pwd)
 export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
 work=$(mktemp -d)
-sim_pid=""
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    stop_sim
     rm -f "$WINEPREFIX/dosdevices/com5"
     rm -rf "$work"
 }
@@ -30,15 +25,7 @@ trap cleanup EXIT
 # The first start of a fresh prefix creates it; do that before the line is needed.
 "$wine_run" "$host_exe" --help >/dev/null
 
-"$sim" --demo >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=""
-for _ in $(seq 50); do
-    pty=$(sed -n 's/^pty: //p' "$work/sim.out")
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-[ -n "$pty" ] || { echo "vemox-sim did not start"; cat "$work/sim.err"; exit 1; }
+start_sim "$work" "$sim" --demo
 mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
 

@@ -1,0 +1,42 @@
+# Release packages, as a user downloads them: on Windows a zip with the driver, the reference
+# host, the example configuration and a quick start; on Linux a Debian package. The version
+# is the project's own (project(... VERSION ...)), and nothing else.
+#   cmake --build --preset win32 --target package   ->  vemox-<version>-win32.zip
+#   cmake --build --preset linux --target package   ->  vemox_<version>_amd64.deb
+set(CPACK_PACKAGE_NAME vemox)
+set(CPACK_PACKAGE_VENDOR "Vemox")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Driver for strain-gauge weighing controllers on serial lines, with its reference host")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    # Everything in one folder: vemox-host.exe loads the Vemox.dll beside it.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(vemox_package_system win32)
+    else()
+        set(vemox_package_system win64)
+    endif()
+    install(TARGETS vemox_plugin RUNTIME DESTINATION .)
+    install(TARGETS vemox-host RUNTIME DESTINATION .)
+    install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.toml DESTINATION examples)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/QUICKSTART.txt DESTINATION .)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME "vemox-${PROJECT_VERSION}-${vemox_package_system}")
+else()
+    # The driver is a plug-in, not a shared library for others: it lives in a folder of its
+    # own beside the real vemox-host, which finds it there through /proc/self/exe.
+    install(TARGETS vemox-host vemox_plugin
+        RUNTIME DESTINATION lib/vemox LIBRARY DESTINATION lib/vemox)
+    install(TARGETS vemox-sim RUNTIME DESTINATION bin)
+    file(CREATE_LINK ../lib/vemox/vemox-host ${CMAKE_BINARY_DIR}/vemox-host-link SYMBOLIC)
+    install(FILES ${CMAKE_BINARY_DIR}/vemox-host-link DESTINATION bin RENAME vemox-host)
+    install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.toml DESTINATION share/doc/vemox/examples)
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vemox maintainers")
+    set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # the C and C++ runtimes, as dpkg-shlibdeps finds them
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+
+include(CPack)
