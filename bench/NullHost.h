@@ -2,7 +2,7 @@
 // none of the host's: no recording, no log formatting, no line.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 namespace vemox::bench {
 

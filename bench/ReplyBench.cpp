@@ -3,7 +3,7 @@
 // of every port (100 completed tasks) and then queues 100 new ones, so the number waiting stays
 // the same. Only OnReceiveData is timed; the poll cycle that writes the heads is not.
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Main.h"
 #include "fakes/FakeClock.h"
 #include "fakes/HostFakes.h"

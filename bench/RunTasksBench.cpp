@@ -2,7 +2,7 @@
 // in batches of 1,000 to 100,000 tasks. Only RunTasks is timed; adding the tasks and
 // purging them afterwards (so memory stays flat across iterations) are not.
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Main.h"
 #include "fakes/HostFakes.h"
 #include "fakes/HostTasks.h"

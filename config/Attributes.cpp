@@ -1,7 +1,7 @@
 #include "config/Attributes.h"
 
-#include "config/Operations.h"
-#include "driver/Constants.h"
+#include "contract/Operations.h"
+#include "contract/Constants.h"
 #include "platform/Com.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // The attributes record a page hands the host beside a node's or item's property set.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 #include <optional>
 #include <string_view>

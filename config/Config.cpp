@@ -1,8 +1,6 @@
 #include "config/Config.h"
 
-#include "driver/Constants.h"
-#include "driver/Globals.h"
-#include "driver/Main.h"
+#include "contract/Constants.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 
@@ -33,7 +31,7 @@ std::int32_t SecondsOf(std::int32_t milliseconds) {
 
 void Save(IKibOPCServer* server, std::u16string_view key, std::u16string_view value) {
     if (!server) {
-        return; // no host yet: the value stays in effect in DriverSettings
+        return; // no host yet: the value stays in effect in the settings
     }
     KibShortString k;
     KibShortString v;
@@ -44,8 +42,8 @@ void Save(IKibOPCServer* server, std::u16string_view key, std::u16string_view va
 
 } // namespace
 
-TfmConfig::TfmConfig(const platform::PageWindowFactory& factory)
-    : window_(factory(kConfigPageWidth, kConfigPageHeight)),
+TfmConfig::TfmConfig(PageContext& context, const platform::PageWindowFactory& factory)
+    : context_(context), window_(factory(kConfigPageWidth, kConfigPageHeight)),
       rxedtWaitTimeout(window_->AddSpinField(FieldRow(12), 1, 999, u"")),
       rxedtCountTry(window_->AddSpinField(FieldRow(48), 1, 100, u"")),
       rxedtTimeNextSend(window_->AddSpinField(FieldRow(84), 1, 999, u"")),
@@ -65,17 +63,18 @@ TfmConfig::TfmConfig(const platform::PageWindowFactory& factory)
 }
 
 bool TfmConfig::LoadConfig(const KibShortString& name, const KibShortString& value) {
-    return ApplySettingsPair(name, value);
+    return ApplySettingsPair(context_.Settings(), name, value);
 }
 
 void TfmConfig::Init(WindowHandle parentHandle) {
     FParentHandle = parentHandle;
     FInitial = true;
     try {
-        rxedtWaitTimeout.SetValue(SecondsOf(DriverSettings.WaitTimeout));
-        rxedtCountTry.SetValue(DriverSettings.CountTry);
-        rxedtTimeNextSend.SetValue(SecondsOf(DriverSettings.TimeNextSend));
-        chbxCalcCRC.SetChecked(DriverSettings.CalcCRC);
+        const TDriverSettings& settings = context_.Settings();
+        rxedtWaitTimeout.SetValue(SecondsOf(settings.WaitTimeout));
+        rxedtCountTry.SetValue(settings.CountTry);
+        rxedtTimeNextSend.SetValue(SecondsOf(settings.TimeNextSend));
+        chbxCalcCRC.SetChecked(settings.CalcCRC);
     } catch (...) {
         FInitial = false;
         throw;
@@ -90,15 +89,16 @@ void TfmConfig::ConfigChange() {
 }
 
 void TfmConfig::WMSettingsSave() {
-    IKibOPCServer* server = PortDriver ? PortDriver->Server() : nullptr;
-    DriverSettings.WaitTimeout = RangeValue(rxedtWaitTimeout) * 1000;
-    Save(server, kKeyWaitTimeout, platform::DecimalText(DriverSettings.WaitTimeout));
-    DriverSettings.CountTry = RangeValue(rxedtCountTry);
-    Save(server, kKeyCountTry, platform::DecimalText(DriverSettings.CountTry));
-    DriverSettings.TimeNextSend = RangeValue(rxedtTimeNextSend) * 1000;
-    Save(server, kKeyTimeNextSend, platform::DecimalText(DriverSettings.TimeNextSend));
-    DriverSettings.CalcCRC = chbxCalcCRC.Checked();
-    Save(server, kKeyCalcCRC, DriverSettings.CalcCRC ? kTextTrue : kTextFalse);
+    IKibOPCServer* server = context_.Server();
+    TDriverSettings& settings = context_.Settings();
+    settings.WaitTimeout = RangeValue(rxedtWaitTimeout) * 1000;
+    Save(server, kKeyWaitTimeout, platform::DecimalText(settings.WaitTimeout));
+    settings.CountTry = RangeValue(rxedtCountTry);
+    Save(server, kKeyCountTry, platform::DecimalText(settings.CountTry));
+    settings.TimeNextSend = RangeValue(rxedtTimeNextSend) * 1000;
+    Save(server, kKeyTimeNextSend, platform::DecimalText(settings.TimeNextSend));
+    settings.CalcCRC = chbxCalcCRC.Checked();
+    Save(server, kKeyCalcCRC, settings.CalcCRC ? kTextTrue : kTextFalse);
 }
 
 void TfmConfig::WMSettingsReload() {

@@ -2,7 +2,8 @@
 // hands back, so that the page and the host always agree on what a pair means.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "config/PageContext.h"
+#include "contract/PluginInterface.h"
 #include "platform/Controls.h"
 
 #include <memory>
@@ -11,14 +12,15 @@ namespace vemox {
 
 class TfmConfig {
 public:
-    explicit TfmConfig(const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+    explicit TfmConfig(PageContext& context,
+                       const platform::PageWindowFactory& factory = platform::CreateSystemPage);
     TfmConfig(const TfmConfig&) = delete;
     TfmConfig& operator=(const TfmConfig&) = delete;
 
-    // Applies one settings pair; see ApplySettingsPair.
+    // Applies one settings pair to the settings the page was given; see ApplySettingsPair.
     bool LoadConfig(const KibShortString& name, const KibShortString& value);
 
-    // Binds the page to the host window and shows DriverSettings.
+    // Binds the page to the host window and shows the settings.
     void Init(WindowHandle parentHandle);
     void ConfigChange();
     void WMSettingsSave();
@@ -30,6 +32,7 @@ public:
 private:
     void OnMessage(std::uint32_t message);
 
+    PageContext& context_;
     std::unique_ptr<platform::PageWindow> window_;
 
 public:

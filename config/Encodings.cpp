@@ -1,6 +1,6 @@
 #include "config/Encodings.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 

@@ -2,11 +2,10 @@
 
 #include "config/Attributes.h"
 #include "config/Encodings.h"
-#include "config/Operations.h"
+#include "contract/Operations.h"
 #include "config/PageSupport.h"
 #include "config/PropertySets.h"
-#include "driver/Constants.h"
-#include "driver/Main.h"
+#include "contract/Constants.h"
 #include "platform/MessageBox.h"
 
 namespace vemox {
@@ -21,8 +20,8 @@ constexpr platform::Rect kPanelLabel{0, 11, 108, 15};
 
 } // namespace
 
-TfmItemProps::TfmItemProps(const platform::PageWindowFactory& factory)
-    : window_(factory(kItemPageWidth, kItemPageHeight)),
+TfmItemProps::TfmItemProps(PageContext& context, const platform::PageWindowFactory& factory)
+    : context_(context), window_(factory(kItemPageWidth, kItemPageHeight)),
       edtNameItem(window_->AddTextField({kFieldLeft, 16, 185, kRowHeight}, kHintItemName)),
       edtDescriptItem(
           window_->AddTextField({kFieldLeft, 48, 185, kRowHeight}, kHintItemDescription)),
@@ -221,7 +220,7 @@ void TfmItemProps::SaveItem(bool update) {
         return;
     }
 
-    if (HandToHost(*item.get(), update, kChildItem, kChildItemFlags, attributes->get(), properties->get(),
+    if (HandToHost(*item.get(), context_.Driver(), update, kChildItem, kChildItemFlags, attributes->get(), properties->get(),
                    edtNameItem, {kBoxItemExists, kBoxBadItemNameCaption, kBoxItemAddFailed})) {
         window_->Notify(FParentHandle, WM_ITEM_SAVED);
     }

@@ -2,8 +2,9 @@
 // operation has one, its parameter on one of six panels that share one place.
 #pragma once
 
+#include "config/PageContext.h"
 #include "config/PropertySet.h"
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "platform/Com.h"
 #include "platform/Controls.h"
 
@@ -14,7 +15,8 @@ namespace vemox {
 
 class TfmItemProps {
 public:
-    explicit TfmItemProps(const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+    explicit TfmItemProps(PageContext& context,
+                  const platform::PageWindowFactory& factory = platform::CreateSystemPage);
     TfmItemProps(const TfmItemProps&) = delete;
     TfmItemProps& operator=(const TfmItemProps&) = delete;
 
@@ -40,6 +42,7 @@ private:
     void SaveItem(bool update);
     void OnMessage(std::uint32_t message);
 
+    PageContext& context_;
     std::unique_ptr<platform::PageWindow> window_;
 
 public:

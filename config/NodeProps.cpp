@@ -4,8 +4,7 @@
 #include "config/Encodings.h"
 #include "config/PageSupport.h"
 #include "config/PropertySets.h"
-#include "driver/Constants.h"
-#include "driver/Main.h"
+#include "contract/Constants.h"
 #include "platform/MessageBox.h"
 #include "platform/SerialPorts.h"
 
@@ -22,8 +21,8 @@ constexpr int kIdentLeft = 202;
 
 } // namespace
 
-TfmNodeProps::TfmNodeProps(const platform::PageWindowFactory& factory)
-    : window_(factory(kNodePageWidth, kNodePageHeight)),
+TfmNodeProps::TfmNodeProps(PageContext& context, const platform::PageWindowFactory& factory)
+    : context_(context), window_(factory(kNodePageWidth, kNodePageHeight)),
       edtNameNode(window_->AddTextField({kFieldLeft, 8, 170, kRowHeight}, kHintNodeName)),
       edtDescriptNode(
           window_->AddTextField({kFieldLeft, 40, 170, kRowHeight}, kHintNodeDescription)),
@@ -181,7 +180,7 @@ void TfmNodeProps::SaveNode(bool update) {
     node.serial = rxsSerialNumber.Value();
     PropertySet properties = BuildNodeProperties(node);
 
-    if (HandToHost(*item.get(), update, kChildNode, kChildNodeFlags, attributes.get(), properties.get(),
+    if (HandToHost(*item.get(), context_.Driver(), update, kChildNode, kChildNodeFlags, attributes.get(), properties.get(),
                    edtNameNode, {kBoxNodeExists, kBoxBadNodeNameCaption, kBoxNodeAddFailed})) {
         window_->Notify(FParentHandle, WM_NODE_SAVED);
     }

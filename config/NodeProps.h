@@ -2,8 +2,9 @@
 // is found on the line (network address or serial number).
 #pragma once
 
+#include "config/PageContext.h"
 #include "config/PropertySet.h"
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "platform/Com.h"
 #include "platform/Controls.h"
 
@@ -14,7 +15,8 @@ namespace vemox {
 
 class TfmNodeProps {
 public:
-    explicit TfmNodeProps(const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+    explicit TfmNodeProps(PageContext& context,
+                  const platform::PageWindowFactory& factory = platform::CreateSystemPage);
     TfmNodeProps(const TfmNodeProps&) = delete;
     TfmNodeProps& operator=(const TfmNodeProps&) = delete;
 
@@ -40,6 +42,7 @@ private:
     void SaveNode(bool update);
     void OnMessage(std::uint32_t message);
 
+    PageContext& context_;
     std::unique_ptr<platform::PageWindow> window_;
 
 public:

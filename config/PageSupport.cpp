@@ -1,8 +1,7 @@
 #include "config/PageSupport.h"
 
-#include "driver/Constants.h"
-#include "driver/Globals.h"
-#include "driver/Main.h"
+#include "contract/Constants.h"
+#include "config/PropertySets.h"
 #include "platform/MessageBox.h"
 #include "platform/VariantConvert.h"
 
@@ -111,7 +110,7 @@ std::u16string ShortStringText(const KibShortString& text) {
     return std::u16string(ShortStringView(text));
 }
 
-bool HandToHost(IKibItem& host, bool update, std::int32_t childKind, std::int32_t childFlags,
+bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind, std::int32_t childFlags,
                 const TItemAttributes& attributes, PItemProperties properties,
                 platform::TextField& nameField, const SaveRefusalTexts& texts) {
     HRESULT result = S_OK;
@@ -119,8 +118,7 @@ bool HandToHost(IKibItem& host, bool update, std::int32_t childKind, std::int32_
         result = host.UpdateItem(attributes, properties);
     } else {
         IKibItem* child = nullptr;
-        result = host.AddChild(attributes, childKind, childFlags, properties,
-                               PortDriver ? PortDriver->DriverInterface() : nullptr, &child);
+        result = host.AddChild(attributes, childKind, childFlags, properties, driver, &child);
         if (child) {
             child->Release();
         }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "config/PropertySet.h"
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "platform/Controls.h"
 #include "platform/MessageBox.h"
 
@@ -25,10 +25,10 @@ struct SaveRefusalTexts {
     std::u16string_view failedText; // any other refusal, under the caption "Ошибка"
 };
 
-// Hands a built node or item to the host: added under the host object (with the child's kind
-// and the fixed value that goes with it) or updated in place. A refusal is shown to the
+// Hands a built node or item to the host: added under the host object (with the child's kind,
+// the fixed value that goes with it and the driver's interface) or updated in place. A refusal is shown to the
 // operator, a taken name also moves the focus to the name field. True when the host accepted.
-bool HandToHost(IKibItem& host, bool update, std::int32_t childKind, std::int32_t childFlags,
+bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind, std::int32_t childFlags,
                 const TItemAttributes& attributes, PItemProperties properties,
                 platform::TextField& nameField, const SaveRefusalTexts& texts);
 

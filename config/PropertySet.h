@@ -2,7 +2,7 @@
 // element count before the first element, every VARIANT cleared when the owner goes.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "platform/Com.h"
 
 #include <cstdint>

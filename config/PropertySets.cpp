@@ -1,7 +1,7 @@
 #include "config/PropertySets.h"
 
 #include "config/Encodings.h"
-#include "driver/Globals.h"
+#include "platform/Com.h"
 #include "platform/Clock.h"
 #include "platform/VariantConvert.h"
 
@@ -46,6 +46,8 @@ Variant ItemScanRate(std::int32_t seconds, PItemProperties nodeProps) {
     return same ? Variant::Null() : own;
 }
 
+constexpr std::int32_t kHighestPort = 99;
+
 } // namespace
 
 PropertySet BuildNodeProperties(const NodeSettings& node) {
@@ -83,6 +85,122 @@ std::optional<PropertySet> BuildItemProperties(const ItemSettings& item,
                                                            : Variant::Null());
     }
     return set;
+}
+
+bool UndefinedData(const VARIANT& value) noexcept {
+    return value.vt == VT_EMPTY || value.vt == VT_NULL;
+}
+
+bool GetProperty(std::int32_t id, PItemProperties props, VARIANT& value) {
+    platform::VariantRelease(value);
+    value.vt = VT_I4;
+    value.lVal = 0;
+    if (!props || id < 0) {
+        return false;
+    }
+    const TItemProperty* first = *props;
+    const std::int32_t count = DynArrayLength(first);
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (first[i].dwPropertyID != static_cast<std::uint32_t>(id)) {
+            continue;
+        }
+        if (UndefinedData(first[i].vValue)) {
+            return false;
+        }
+        platform::VariantCopyFrom(value, first[i].vValue);
+        return true;
+    }
+    return false;
+}
+
+std::int64_t ReadInteger(PItemProperties props, std::int32_t id) {
+    platform::Variant value;
+    return GetProperty(id, props, value.get()) ? platform::VariantToInt64(value.get()) : 0;
+}
+
+std::uint8_t ReadByteProperty(PItemProperties props, std::int32_t id) {
+    platform::Variant value;
+    if (!GetProperty(id, props, value.get())) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
+}
+
+bool UsesNetworkAddress(PItemProperties nodeProperties) {
+    platform::Variant value;
+    if (!GetProperty(kPropUseAddress, nodeProperties, value.get())) {
+        return true;
+    }
+    return platform::VariantToBool(value.get());
+}
+
+Addressing ReadAddressing(PItemProperties nodeProperties) {
+    Addressing out;
+    out.network = UsesNetworkAddress(nodeProperties);
+    platform::Variant value;
+    if (out.network) {
+        if (GetProperty(kPropAddress, nodeProperties, value.get())) {
+            out.address = static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
+        }
+    } else if (GetProperty(kPropSerial, nodeProperties, value.get())) {
+        out.serial = static_cast<std::uint32_t>(platform::VariantToInt64(value.get()));
+    }
+    return out;
+}
+
+bool ReadPortNumber(PItemProperties nodeProperties, std::int32_t& port) {
+    platform::Variant value;
+    if (!GetProperty(kPropComPort, nodeProperties, value.get())) {
+        return false;
+    }
+    const double number = platform::VariantToDouble(value.get());
+    if (number < 0 || number > kHighestPort) {
+        return false;
+    }
+    port = platform::VariantToInt32(value.get());
+    return true;
+}
+
+std::u16string ReadOperationText(PItemProperties itemProperties) {
+    platform::Variant value;
+    if (!GetProperty(kPropOperation, itemProperties, value.get())) {
+        return {};
+    }
+    return platform::VariantToText(value.get());
+}
+
+std::uint8_t ReadRequestParameter(Operation operation, PItemProperties itemProperties) {
+    switch (operation) {
+    case Operation::Counter:
+        return ReadByteProperty(itemProperties, kPropCounter);
+    case Operation::WeightPoints:
+        return ReadByteProperty(itemProperties, kPropWeightPoint);
+    default:
+        return 0;
+    }
+}
+
+WriteTarget ReadWriteTarget(Operation operation, PItemProperties itemProperties) {
+    WriteTarget target;
+    if (operation == Operation::DigitalOutputs) {
+        target.bit = ReadByteProperty(itemProperties, kPropDigitalOutput);
+    } else if (operation == Operation::WeightPoints) {
+        target.point = ReadByteProperty(itemProperties, kPropWeightPoint);
+        target.upper = ReadByteProperty(itemProperties, kPropWeightPointLevel) != 0;
+    }
+    return target;
+}
+
+bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body) {
+    return ReadRequest(operation, ReadRequestParameter(operation, itemProperties), body);
+}
+
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
+                                          PItemProperties itemProperties, const VARIANT& value,
+                                          const TSaveData& cache, bool withCrc) {
+    const Operation operation = OperationOf(ReadOperationText(itemProperties));
+    return BuildWriteFrame(addressing, operation, ReadWriteTarget(operation, itemProperties), value,
+                           cache, withCrc);
 }
 
 } // namespace vemox

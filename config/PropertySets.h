@@ -1,10 +1,12 @@
-// The node and item property sets the host keeps for the driver, built from plain settings.
-// The pages build them on save; the reference host builds them from its configuration file.
+// The node and item property sets the host keeps for the driver: built from plain settings (the
+// pages build them on save, the reference host from its configuration file), and read back into
+// the plain values the protocol works with. Every reader finds a value with GetProperty.
 #pragma once
 
-#include "config/Operations.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
+#include "contract/Operations.h"
+#include "protocol/Request.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,5 +45,41 @@ PropertySet BuildNodeProperties(const NodeSettings& node);
 // rate of its own only when it differs from the one in the node's set. Nothing when the
 // operation is not one of the table's captions: such an item cannot be stored.
 std::optional<PropertySet> BuildItemProperties(const ItemSettings& item, PItemProperties nodeProps);
+
+// ---- Reading the sets the host hands back ----
+// A value that is missing is never an error: each reader has its default. A value of the wrong
+// kind throws platform::ConversionError.
+
+// Empty or Null: the property counts as missing.
+bool UndefinedData(const VARIANT& value) noexcept;
+
+// Finds the first property with the ID; an absent, Empty or Null value answers false and
+// leaves the integer 0 (VT_I4) in the output.
+bool GetProperty(std::int32_t id, PItemProperties props, VARIANT& value);
+
+// A property as a 64-bit integer, 0 when missing.
+std::int64_t ReadInteger(PItemProperties props, std::int32_t id);
+// A property as an integer's low byte, 0 when missing.
+std::uint8_t ReadByteProperty(PItemProperties props, std::int32_t id);
+
+// Whether the node is addressed by its network address (property true or missing).
+bool UsesNetworkAddress(PItemProperties nodeProperties);
+// The node's address section: the address's low byte, or the serial number's low 32 bits.
+Addressing ReadAddressing(PItemProperties nodeProperties);
+// The node's port number 0..99; false when it has none in that range.
+bool ReadPortNumber(PItemProperties nodeProperties, std::int32_t& port);
+
+// The item's operation caption (property 5004), empty when missing.
+std::u16string ReadOperationText(PItemProperties itemProperties);
+// The number a read sends: the counter or the weight point number, 0 for other operations.
+std::uint8_t ReadRequestParameter(Operation operation, PItemProperties itemProperties);
+// The output bit, or the weight point and level, that a write of the item acts on.
+WriteTarget ReadWriteTarget(Operation operation, PItemProperties itemProperties);
+
+// The read request and the framed write for an item, as its set describes it.
+bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body);
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
+                                          PItemProperties itemProperties, const VARIANT& value,
+                                          const TSaveData& cache, bool withCrc);
 
 } // namespace vemox

@@ -1,13 +1,14 @@
 // The driver's side of request building: the task's properties and the controller's cache
 // go in, a queued-ready command comes out.
-#include "driver/Constants.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "protocol/Reply.h"
 #include "protocol/Request.h"
-#include "protocol/Sharing.h"
+#include "driver/Sharing.h"
 
 #include <cstring>
 #include <vector>
@@ -45,7 +46,8 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
             return false;
         }
     } else if (IsWriteTask(task.Task) && task.ptrItemState) {
-        if (!WriteRequest(operation, task.ptrItemProperties, task.ptrItemState->vDataValue,
+        if (!WriteRequest(operation, ReadWriteTarget(operation, task.ptrItemProperties),
+                          task.ptrItemState->vDataValue,
                           port.Devices.at(deviceIndex).SaveData, body)) {
             return false;
         }

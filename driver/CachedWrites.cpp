@@ -2,7 +2,8 @@
 // that kind, so they are framed from the cache at the moment they go out, and only from a
 // cache that holds what the controller reported: missing state is read first, by requests
 // the driver queues for itself right ahead of the write.
-#include "driver/Constants.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Clock.h"

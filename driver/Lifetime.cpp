@@ -21,9 +21,25 @@ std::unique_ptr<TComPortDriver> PortDriver;
 
 namespace {
 
-template <typename T> void Create(std::unique_ptr<T>& object) noexcept {
+// The pages come before the driver object, so they see it only through this view, which looks
+// it up at each use.
+class DriverPageContext final : public PageContext {
+public:
+    IKibOPCServer* Server() const noexcept override {
+        return PortDriver ? PortDriver->Server() : nullptr;
+    }
+    IKibDriver3* Driver() const noexcept override {
+        return PortDriver ? PortDriver->DriverInterface() : nullptr;
+    }
+    TDriverSettings& Settings() const noexcept override { return DriverSettings; }
+};
+
+DriverPageContext gPageContext;
+
+template <typename T, typename... Args>
+void Create(std::unique_ptr<T>& object, Args&... args) noexcept {
     try {
-        object = std::make_unique<T>();
+        object = std::make_unique<T>(args...);
     } catch (...) {
         object.reset();
     }
@@ -33,9 +49,9 @@ struct LibraryObjects {
     // A failure here would end the host's process while it loads us; an object that cannot
     // be made stays nil instead, and the operations that need it answer as without it.
     LibraryObjects() {
-        Create(fmNodeProps);
-        Create(fmItemProps);
-        Create(fmConfig);
+        Create(fmNodeProps, gPageContext);
+        Create(fmItemProps, gPageContext);
+        Create(fmConfig, gPageContext);
         Create(PollProcess);
         Create(PortDriver);
     }
@@ -54,4 +70,9 @@ struct LibraryObjects {
 LibraryObjects gLibraryObjects;
 
 } // namespace
+
+PageContext& DriverPages() noexcept {
+    return gPageContext;
+}
+
 } // namespace vemox

@@ -1,12 +1,12 @@
 // The driver object the host talks to, and the process-wide objects around it.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "driver/Registry.h"
 #include "driver/WaitList.h"
 #include "platform/Com.h"
 #include "protocol/Reply.h"
-#include "protocol/Sharing.h"
+#include "driver/Sharing.h"
 
 #include <memory>
 #include <string>
@@ -14,6 +14,7 @@
 
 namespace vemox {
 
+class PageContext;
 class TfmConfig;
 class TfmItemProps;
 class TfmNodeProps;
@@ -174,6 +175,9 @@ private:
 
 // Releases the task's item reference and frees the record.
 void FreeQueuedTask(TQueuedTask* task) noexcept;
+
+// What the pages see of the driver; the library's pages are created with it.
+PageContext& DriverPages() noexcept;
 
 // Process-wide objects, created at library load in this order and freed in the reverse one.
 extern std::unique_ptr<TfmNodeProps> fmNodeProps;

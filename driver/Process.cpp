@@ -1,6 +1,6 @@
 #include "driver/Process.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Clock.h"

@@ -2,7 +2,8 @@
 // per serial port, and the controllers met on each port with the values cached from them.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
+#include "protocol/ControllerCache.h"
 
 #include <cstdint>
 #include <deque>
@@ -51,23 +52,6 @@ struct TCommand {
 };
 
 enum TStateDevice : std::uint8_t { sdSuccess = 0, sdErrorInit = 1, sdNotAnswer = 2, sdFailed = 3 };
-
-struct TWeightPoint {
-    std::uint8_t Number;
-    std::uint32_t LowLevel;
-    std::uint32_t HighLevel;
-};
-
-// A write may only send what was read: each part of the cache says whether it holds the
-// controller's state. A weight point is listed only once both its levels are known.
-struct TSaveData {
-    std::uint16_t DigitalOutput = 0;
-    std::uint8_t SizeDigitalOutput = 2;
-    std::vector<TWeightPoint> WeightPoint;
-    std::uint8_t WeightParams = 0;
-    bool OutputsKnown = false;      // DigitalOutput and SizeDigitalOutput
-    bool WeightParamsKnown = false; // WeightParams
-};
 
 struct TDevice {
     std::uint16_t Address = 0;

@@ -1,6 +1,7 @@
 // Bytes from a port, or the notice that none came: the head request's outcome is judged,
 // its tasks completed towards the host, and the controller's cache and link flags refreshed.
-#include "driver/Constants.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Clock.h"
@@ -98,11 +99,6 @@ std::int32_t ItemParameter(std::uint8_t code, PItemProperties item) {
     default:
         return 0;
     }
-}
-
-std::int64_t PropertyInteger(PItemProperties props, std::int32_t id) {
-    platform::Variant value;
-    return GetProperty(id, props, value.get()) ? platform::VariantToInt64(value.get()) : 0;
 }
 
 void StoreValue(OPCITEMSTATE& state, const ItemValue& value) noexcept {
@@ -357,10 +353,10 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
         if (task) {
             if (UsesNetworkAddress(task->ptrNodeProperties)) {
                 line += kLogAddress + platform::DecimalText(
-                                          PropertyInteger(task->ptrNodeProperties, kPropAddress));
+                                          ReadInteger(task->ptrNodeProperties, kPropAddress));
             } else {
                 line += kLogSerial + platform::DecimalText(
-                                         PropertyInteger(task->ptrNodeProperties, kPropSerial));
+                                         ReadInteger(task->ptrNodeProperties, kPropSerial));
             }
         } else if (device && j.request.addressSize == kSerialAddressSize) {
             line += kLogSerial + platform::DecimalText(device->Serial);

@@ -1,13 +1,14 @@
 // RunTasks: a committed batch of host tasks becomes requests queued per port and controller;
 // tasks that no request serves are answered at once.
-#include "driver/Constants.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/FloatEnvironment.h"
 #include "platform/VariantConvert.h"
-#include "protocol/Sharing.h"
+#include "driver/Sharing.h"
 
 #include <memory>
 #include <unordered_map>

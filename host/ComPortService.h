@@ -8,7 +8,7 @@
 // request is written, whatever the port still holds from earlier is dropped.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "host/HostClock.h"
 #include "host/ReplyAssembler.h"
 #include "host/SerialLine.h"

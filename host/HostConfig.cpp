@@ -1,6 +1,6 @@
 #include "host/HostConfig.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "platform/Text.h"
 
 #include <toml++/toml.h>

@@ -2,7 +2,7 @@
 // items, read from TOML and checked completely before anything starts.
 #pragma once
 
-#include "config/Operations.h"
+#include "contract/Operations.h"
 #include "host/HostServer.h"
 #include "host/SerialLine.h"
 

@@ -3,7 +3,7 @@
 // counts completions and exchanges so the host can show them.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // the settings pairs it saves replace those of the configuration the host runs with.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 #include <functional>
 #include <string>

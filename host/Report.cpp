@@ -1,7 +1,7 @@
 #include "host/Report.h"
 
 #include "config/Encodings.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"

@@ -3,7 +3,7 @@
 // decimal digits once scaled by the controller's decimal places, dosing control one byte.
 #pragma once
 
-#include "config/Operations.h"
+#include "contract/Operations.h"
 #include "protocol/Request.h"
 
 #include <cstdint>

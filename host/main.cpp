@@ -1,7 +1,7 @@
 // vemox-host: drives the driver library the way the OPC server does, against real serial
 // lines, so that weights can be read without the server.
 #include "config/Encodings.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
 #include "host/Report.h"

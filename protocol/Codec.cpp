@@ -1,7 +1,5 @@
 #include "protocol/Codec.h"
 
-#include "driver/Constants.h"
-#include "driver/Globals.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
@@ -145,18 +143,6 @@ void ExtractFrame(std::uint8_t*& data, std::int32_t& count) noexcept {
 
 std::uint8_t LengthQuery(bool networkAddressing, bool withCrc, std::uint8_t base) noexcept {
     return static_cast<std::uint8_t>(base + (networkAddressing ? 1 : 4) + (withCrc ? 1 : 0));
-}
-
-bool UsesNetworkAddress(PItemProperties nodeProperties) {
-    platform::Variant value;
-    if (!GetProperty(kPropUseAddress, nodeProperties, value.get())) {
-        return true;
-    }
-    return platform::VariantToBool(value.get());
-}
-
-std::uint8_t LengthQuery(PItemProperties nodeProperties, std::uint8_t base) {
-    return LengthQuery(UsesNetworkAddress(nodeProperties), DriverSettings.CalcCRC, base);
 }
 
 std::u16string GetPortName(std::uint8_t port) {

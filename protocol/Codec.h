@@ -3,7 +3,7 @@
 // texts and time stamps the log lines and item states need.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 #include <cstdint>
 #include <string>
@@ -45,11 +45,6 @@ void ExtractFrame(std::uint8_t*& data, std::int32_t& count) noexcept;
 
 // Body length for a command and data of `base` bytes: address section plus checksum.
 std::uint8_t LengthQuery(bool networkAddressing, bool withCrc, std::uint8_t base) noexcept;
-// The same for a node: its addressing property and the driver's checksum setting.
-std::uint8_t LengthQuery(PItemProperties nodeProperties, std::uint8_t base);
-
-// Whether a node is addressed by network address (property true or missing).
-bool UsesNetworkAddress(PItemProperties nodeProperties);
 
 std::u16string GetPortName(std::uint8_t port);
 std::u16string GetStrData(const std::uint8_t* buffer, std::int32_t count);

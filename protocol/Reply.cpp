@@ -39,10 +39,6 @@ bool IsWriteCommand(std::uint8_t code) noexcept {
     return code == kCmdWriteOutputs || code == kCmdWriteWeightPoint || code == kCmdWriteDosing;
 }
 
-std::uint8_t AddressSizeOf(PItemProperties nodeProperties) {
-    return UsesNetworkAddress(nodeProperties) ? kNetworkAddressSize : kSerialAddressSize;
-}
-
 std::uint8_t RequestView::Code() const noexcept {
     return body && length > addressSize ? body[addressSize] : 0;
 }

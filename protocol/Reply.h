@@ -18,9 +18,6 @@ constexpr std::uint8_t kNegativeBit = 0x80;
 
 bool IsWriteCommand(std::uint8_t code) noexcept;
 
-// The node's address section size, by its addressing property.
-std::uint8_t AddressSizeOf(PItemProperties nodeProperties);
-
 // A request body as it was built (unstuffed, checksum included while checksums are on).
 struct RequestView {
     const std::uint8_t* body = nullptr;

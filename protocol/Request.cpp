@@ -1,7 +1,5 @@
 #include "protocol/Request.h"
 
-#include "driver/Constants.h"
-#include "driver/Globals.h"
 #include "platform/Com.h"
 #include "platform/VariantConvert.h"
 #include "protocol/Codec.h"
@@ -20,20 +18,6 @@ constexpr int kDecimalsMask = 0x07;
 constexpr int kLevelDigitsBytes = 3;
 
 } // namespace
-
-Addressing ReadAddressing(PItemProperties nodeProperties) {
-    Addressing out;
-    out.network = UsesNetworkAddress(nodeProperties);
-    platform::Variant value;
-    if (out.network) {
-        if (GetProperty(kPropAddress, nodeProperties, value.get())) {
-            out.address = static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
-        }
-    } else if (GetProperty(kPropSerial, nodeProperties, value.get())) {
-        out.serial = static_cast<std::uint32_t>(platform::VariantToInt64(value.get()));
-    }
-    return out;
-}
 
 int FillHeader(const Addressing& addressing, std::uint8_t* body) noexcept {
     if (addressing.network) {
@@ -56,22 +40,6 @@ bool IsWriteTask(TTask kind) noexcept {
     return kind == tSyncWrite || kind == tAsyncWrite;
 }
 
-std::u16string ReadOperationText(PItemProperties itemProperties) {
-    platform::Variant value;
-    if (!GetProperty(kPropOperation, itemProperties, value.get())) {
-        return {};
-    }
-    return platform::VariantToText(value.get());
-}
-
-std::uint8_t ReadByteProperty(PItemProperties itemProperties, std::int32_t id) {
-    platform::Variant value;
-    if (!GetProperty(id, itemProperties, value.get())) {
-        return 0;
-    }
-    return static_cast<std::uint8_t>(platform::VariantToInt32(value.get()));
-}
-
 std::vector<std::uint8_t> FrameRequest(const Addressing& addressing, const RequestBody& body,
                                        bool withCrc) {
     const std::uint8_t length =
@@ -88,12 +56,12 @@ std::vector<std::uint8_t> FrameRequest(const Addressing& addressing, const Reque
     return WrapFrame(raw, length);
 }
 
-bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body) {
+bool ReadRequest(Operation operation, std::uint8_t parameter, RequestBody& body) {
     body = RequestBody{};
     switch (operation) {
     case Operation::Counter:
         body.command = kCmdReadCounter;
-        body.data[body.count++] = ReadByteProperty(itemProperties, kPropCounter);
+        body.data[body.count++] = parameter;
         return true;
     case Operation::DigitalInputs:
         body.command = kCmdReadInputs;
@@ -103,7 +71,7 @@ bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBod
         return true;
     case Operation::WeightPoints:
         body.command = kCmdReadWeightPoint;
-        body.data[body.count++] = ReadByteProperty(itemProperties, kPropWeightPoint);
+        body.data[body.count++] = parameter;
         return true;
     case Operation::NetWeight:
         body.command = kCmdReadNet;
@@ -119,19 +87,6 @@ bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBod
         break;
     }
     return false;
-}
-
-std::uint8_t GetWeightParams(const TSaveData& cache) noexcept {
-    return cache.WeightParams;
-}
-
-std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool upper) noexcept {
-    for (const TWeightPoint& point : cache.WeightPoint) {
-        if (point.Number == number) {
-            return upper ? point.HighLevel : point.LowLevel;
-        }
-    }
-    return 0;
 }
 
 std::uint32_t ScaleLevel(double value, int decimals) {
@@ -177,15 +132,12 @@ std::uint8_t DosingByte(const VARIANT& value) {
     return static_cast<std::uint8_t>(number);
 }
 
-bool WriteRequest(Operation operation, PItemProperties itemProperties, const VARIANT& value,
+bool WriteRequest(Operation operation, const WriteTarget& target, const VARIANT& value,
                   const TSaveData& cache, RequestBody& body) {
     body = RequestBody{};
     switch (operation) {
     case Operation::DigitalOutputs: {
-        std::uint8_t bit = ReadByteProperty(itemProperties, kPropDigitalOutput);
-        if (bit > kHighestOutputBit) {
-            bit = kHighestOutputBit;
-        }
+        const std::uint8_t bit = target.bit > kHighestOutputBit ? kHighestOutputBit : target.bit;
         std::uint16_t mask = static_cast<std::uint16_t>(cache.DigitalOutput | (1u << bit));
         if (platform::VariantEquals(value, platform::Variant::Int32(0).get())) {
             mask = static_cast<std::uint16_t>(mask & ~(1u << bit));
@@ -198,13 +150,12 @@ bool WriteRequest(Operation operation, PItemProperties itemProperties, const VAR
         return true;
     }
     case Operation::WeightPoints: {
-        const std::uint8_t number = ReadByteProperty(itemProperties, kPropWeightPoint);
-        const bool upper = ReadByteProperty(itemProperties, kPropWeightPointLevel) != 0;
+        const std::uint8_t number = target.point;
         std::uint32_t low = GetWeightPoint(cache, number, false);
         std::uint32_t high = GetWeightPoint(cache, number, true);
         const std::uint32_t raw =
             ScaleLevel(platform::VariantToDouble(value), GetWeightParams(cache) & kDecimalsMask);
-        (upper ? high : low) = raw;
+        (target.upper ? high : low) = raw;
         body.command = kCmdWriteWeightPoint;
         body.data[body.count++] = number;
         IntToBCD(low, body.data + body.count, kLevelDigitsBytes);
@@ -222,12 +173,11 @@ bool WriteRequest(Operation operation, PItemProperties itemProperties, const VAR
     }
 }
 
-std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
-                                          PItemProperties itemProperties, const VARIANT& value,
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing, Operation operation,
+                                          const WriteTarget& target, const VARIANT& value,
                                           const TSaveData& cache, bool withCrc) {
     RequestBody body;
-    if (!WriteRequest(OperationOf(ReadOperationText(itemProperties)), itemProperties, value, cache,
-                      body)) {
+    if (!WriteRequest(operation, target, value, cache, body)) {
         return {};
     }
     return FrameRequest(addressing, body, withCrc);

@@ -1,12 +1,12 @@
-// The request that serves a task: which command an operation and direction map to, the
-// parameters taken from the item's properties, the write encodings completed from the
-// controller's cached values, and the finished frame. Pure functions of their arguments, so
-// that a write can be built again from a fresher cache just before it goes out.
+// The request that serves a task: which command an operation and direction map to, its
+// parameters, the write encodings completed from the controller's cached values, and the
+// finished frame. Pure functions of plain values, so that a write can be built again from a
+// fresher cache just before it goes out.
 #pragma once
 
-#include "config/Operations.h"
-#include "driver/PluginInterface.h"
-#include "driver/Registry.h"
+#include "contract/Operations.h"
+#include "contract/PluginInterface.h"
+#include "protocol/ControllerCache.h"
 
 #include <cstdint>
 #include <string>
@@ -33,20 +33,18 @@ struct Addressing {
     std::uint32_t serial = 0; // low 32 bits of the serial number
 };
 
-// Reads the node's addressing; throws platform::ConversionError for a value of the wrong kind.
-Addressing ReadAddressing(PItemProperties nodeProperties);
-
 // Writes the address section and answers the index of its last byte (0 or 3).
 int FillHeader(const Addressing& addressing, std::uint8_t* body) noexcept;
 
 bool IsReadTask(TTask kind) noexcept;
 bool IsWriteTask(TTask kind) noexcept;
 
-// The item's operation (property 5004; None when missing or unknown) and its text.
-std::u16string ReadOperationText(PItemProperties itemProperties);
-
-// An item property as an integer's low byte, 0 when missing.
-std::uint8_t ReadByteProperty(PItemProperties itemProperties, std::int32_t id);
+// Which part of the controller an item's write acts on.
+struct WriteTarget {
+    std::uint8_t bit = 0;   // discrete output number
+    std::uint8_t point = 0; // weight point number
+    bool upper = false;     // the weight point's upper level rather than its lower one
+};
 
 // Command and data of a request, before the address section and checksum are added.
 struct RequestBody {
@@ -59,13 +57,9 @@ struct RequestBody {
 std::vector<std::uint8_t> FrameRequest(const Addressing& addressing, const RequestBody& body,
                                        bool withCrc);
 
-// The read request of an operation; false when the operation has no read exchange.
-bool ReadRequest(Operation operation, PItemProperties itemProperties, RequestBody& body);
-
-// The cached values a write is completed from.
-std::uint8_t GetWeightParams(const TSaveData& cache) noexcept;
-// Raw level of a cached weight point, 0 when the point was never read.
-std::uint32_t GetWeightPoint(const TSaveData& cache, std::uint8_t number, bool upper) noexcept;
+// The read request of an operation; false when the operation has no read exchange. The
+// parameter is the counter number or the weight point number, for the operations that send one.
+bool ReadRequest(Operation operation, std::uint8_t parameter, RequestBody& body);
 
 // The largest raw weight-point level: six packed-BCD digits.
 constexpr std::uint32_t kLevelRawMax = 999999;
@@ -84,14 +78,14 @@ std::uint32_t ScaleLevel(double value, int decimals);
 std::uint8_t DosingByte(const VARIANT& value);
 
 // The write request of an operation with the value to write; false when the operation is
-// not writable. Throws platform::ConversionError for a value or property that does not convert.
-bool WriteRequest(Operation operation, PItemProperties itemProperties, const VARIANT& value,
+// not writable. Throws platform::ConversionError for a value that does not convert.
+bool WriteRequest(Operation operation, const WriteTarget& target, const VARIANT& value,
                   const TSaveData& cache, RequestBody& body);
 
 // The whole framed write; empty when the operation is not writable. Called when a task is
 // taken in and again when its request is about to go out, with the cache as it is then.
-std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing,
-                                          PItemProperties itemProperties, const VARIANT& value,
+std::vector<std::uint8_t> BuildWriteFrame(const Addressing& addressing, Operation operation,
+                                          const WriteTarget& target, const VARIANT& value,
                                           const TSaveData& cache, bool withCrc);
 
 } // namespace vemox

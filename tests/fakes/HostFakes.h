@@ -3,7 +3,7 @@
 // releases what it takes and calls the host exactly as often as it should.
 #pragma once
 
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "platform/Text.h"
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
-#include "driver/PluginInterface.h"
+#include "contract/Constants.h"
+#include "contract/PluginInterface.h"
 #include "driver/Registry.h"
 #include "fakes/HostFakes.h"
 #include "platform/Com.h"

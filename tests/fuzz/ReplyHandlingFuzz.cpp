@@ -5,7 +5,7 @@
 // left queued once the driver has given up on the controller.
 #include "FuzzInput.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "fakes/FakeClock.h"

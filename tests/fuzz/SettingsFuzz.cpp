@@ -3,7 +3,7 @@
 // GetPropStr. Neither may fail, the watchdog time stays the widened formula held to 32 bits,
 // and every display text ends inside its record.
 #include "FuzzInput.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/Com.h"

@@ -1,7 +1,8 @@
+#include "config/PropertySets.h"
 #include "host/DriverSession.h"
 
 #include "FakeLine.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "platform/VariantConvert.h"
 

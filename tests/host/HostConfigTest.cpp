@@ -1,6 +1,6 @@
 #include "host/HostConfig.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 
 #include <gtest/gtest.h>
 

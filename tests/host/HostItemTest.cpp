@@ -1,6 +1,6 @@
 #include "host/HostItem.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "platform/Com.h"
 #include "platform/VariantConvert.h"
 

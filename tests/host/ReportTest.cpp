@@ -1,6 +1,6 @@
 #include "host/Report.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "platform/VariantConvert.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 //    good read carries the value the controller holds;
 //  - every item reference is released; heap use and queue lengths stay flat after warm-up.
 // Usage: vemox_soak [exchanges, default 20000] [seed, default 1]
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "fakes/FakeClock.h"

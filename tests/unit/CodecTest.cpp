@@ -1,6 +1,7 @@
 #include "protocol/Codec.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
@@ -171,16 +172,20 @@ TEST_F(CodecSettings, LengthQueryCountsAddressingAndChecksum) {
     EXPECT_EQ(LengthQuery(false, true, 5), 10);
     EXPECT_EQ(LengthQuery(false, false, 1), 5);
 
+    // A node's length: its addressing property and the driver's checksum setting.
+    const auto LengthFor = [](PropertySet& node, std::uint8_t base) {
+        return LengthQuery(UsesNetworkAddress(node.get()), DriverSettings.CalcCRC, base);
+    };
     PropertySet missing;
     PropertySet serial;
     serial.Append(kPropUseAddress, VT_BOOL, u"", platform::Variant::Bool(false));
     PropertySet nullFlag;
     nullFlag.Append(kPropUseAddress, VT_BOOL, u"", platform::Variant::Null());
-    EXPECT_EQ(LengthQuery(missing.get(), 5), 7);
-    EXPECT_EQ(LengthQuery(nullFlag.get(), 5), 7);
-    EXPECT_EQ(LengthQuery(serial.get(), 5), 10);
+    EXPECT_EQ(LengthFor(missing, 5), 7);
+    EXPECT_EQ(LengthFor(nullFlag, 5), 7);
+    EXPECT_EQ(LengthFor(serial, 5), 10);
     DriverSettings.CalcCRC = false;
-    EXPECT_EQ(LengthQuery(serial.get(), 5), 9);
+    EXPECT_EQ(LengthFor(serial, 5), 9);
 }
 
 TEST(Codec, LogTexts) {

@@ -2,7 +2,7 @@
 // public interfaces, frames come out through the fake port service, replies go back in.
 #pragma once
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "fakes/FakeClock.h"

@@ -1,7 +1,7 @@
 #include "PageTestSupport.h"
 #include "config/ItemProps.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Main.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +92,7 @@ protected:
     FakeItem host;
     std::vector<HostCall> calls;
     BoxRecorder boxes;
-    TfmItemProps page{platform::CreateHeadlessPage};
+    TfmItemProps page{DriverPages(), platform::CreateHeadlessPage};
 };
 
 TEST_F(ItemPage, AFreshPageSavesTheStateBitItemUnderItsNode) {

@@ -2,7 +2,7 @@
 #include "config/ItemProps.h"
 #include "config/NodeProps.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Main.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ protected:
 
     void MakePage(std::vector<std::u16string> ports) {
         PortList list(std::move(ports));
-        page = std::make_unique<TfmNodeProps>(platform::CreateHeadlessPage);
+        page = std::make_unique<TfmNodeProps>(DriverPages(), platform::CreateHeadlessPage);
     }
     void Load(std::u16string_view name, PropertySet& set) {
         KibShortString text;

@@ -4,7 +4,7 @@
 
 #include "config/PageSupport.h"
 #include "config/PropertySet.h"
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 #include "fakes/HostFakes.h"
 #include "platform/Clock.h"
 #include "platform/HeadlessControls.h"

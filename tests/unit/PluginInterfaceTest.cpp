@@ -1,5 +1,6 @@
+#include "config/PropertySets.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
@@ -123,7 +124,7 @@ protected:
         KibShortString k, v;
         GetShortString(key, k);
         GetShortString(value, v);
-        return ApplySettingsPair(k, v);
+        return ApplySettingsPair(DriverSettings, k, v);
     }
     BoxRecorder boxes;
 };

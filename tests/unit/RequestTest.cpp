@@ -1,6 +1,7 @@
+#include "config/PropertySets.h"
 #include "protocol/Request.h"
 #include "config/PropertySet.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "fakes/HostTasks.h"
 #include "platform/Com.h"
 #include "platform/VariantConvert.h"

@@ -1,6 +1,6 @@
 #include "PageTestSupport.h"
 #include "config/Config.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 
@@ -37,7 +37,7 @@ protected:
 
     const WindowHandle kHost = HostWindow(0x5100);
     FakeServer server;
-    TfmConfig page{platform::CreateHeadlessPage};
+    TfmConfig page{DriverPages(), platform::CreateHeadlessPage};
 };
 
 TEST_F(SettingsPage, SavingStoresEachSettingThenHandsItsPairInOrder) {

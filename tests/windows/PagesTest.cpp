@@ -6,7 +6,7 @@
 #include "config/Config.h"
 #include "config/ItemProps.h"
 #include "config/NodeProps.h"
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
 #include "platform/windows/SerialPortsWin.h"

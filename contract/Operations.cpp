@@ -1,6 +1,6 @@
-#include "config/Operations.h"
+#include "contract/Operations.h"
 
-#include "driver/Constants.h"
+#include "contract/Constants.h"
 
 namespace vemox {
 namespace {

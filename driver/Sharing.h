@@ -34,8 +34,4 @@ struct ShareKeyHash {
 // and a task whose port is missing or whose properties do not convert is never attached.
 bool ReadShareKey(const TQueuedTask& task, ShareKey& key) noexcept;
 
-// The task's port number 0..99; false when it has none in that range. Throws
-// platform::ConversionError for a value that does not convert.
-bool ReadPortNumber(PItemProperties nodeProperties, std::int32_t& port);
-
 } // namespace vemox

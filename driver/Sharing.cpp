@@ -1,21 +1,13 @@
-#include "protocol/Sharing.h"
+#include "driver/Sharing.h"
 
-#include "config/Operations.h"
-#include "driver/Constants.h"
-#include "driver/Globals.h"
-#include "platform/Com.h"
-#include "platform/VariantConvert.h"
+#include "config/PropertySets.h"
+#include "contract/Constants.h"
+#include "contract/Operations.h"
 #include "protocol/Request.h"
 
 #include <functional>
 
 namespace vemox {
-
-namespace {
-
-constexpr std::int32_t kHighestPort = 99;
-
-} // namespace
 
 std::size_t ShareKeyHash::operator()(const ShareKey& key) const noexcept {
     std::size_t h = std::hash<std::u16string>{}(key.operation);
@@ -25,19 +17,6 @@ std::size_t ShareKeyHash::operator()(const ShareKey& key) const noexcept {
                                  (static_cast<std::uint64_t>(key.network) << 8) | key.parameter;
     h ^= std::hash<std::uint64_t>{}(packed) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
     return h;
-}
-
-bool ReadPortNumber(PItemProperties nodeProperties, std::int32_t& port) {
-    platform::Variant value;
-    if (!GetProperty(kPropComPort, nodeProperties, value.get())) {
-        return false;
-    }
-    const double number = platform::VariantToDouble(value.get());
-    if (number < 0 || number > kHighestPort) {
-        return false;
-    }
-    port = platform::VariantToInt32(value.get());
-    return true;
 }
 
 bool ReadShareKey(const TQueuedTask& task, ShareKey& key) noexcept {
@@ -53,17 +32,7 @@ bool ReadShareKey(const TQueuedTask& task, ShareKey& key) noexcept {
         key.network = addressing.network;
         key.unit = addressing.network ? addressing.address : addressing.serial;
         key.operation = ReadOperationText(task.ptrItemProperties);
-        switch (OperationOf(key.operation)) {
-        case Operation::Counter:
-            key.parameter = ReadByteProperty(task.ptrItemProperties, kPropCounter);
-            break;
-        case Operation::WeightPoints:
-            key.parameter = ReadByteProperty(task.ptrItemProperties, kPropWeightPoint);
-            break;
-        default:
-            key.parameter = 0;
-            break;
-        }
+        key.parameter = ReadRequestParameter(OperationOf(key.operation), task.ptrItemProperties);
         return true;
     } catch (...) {
         return false;

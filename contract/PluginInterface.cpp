@@ -1,4 +1,4 @@
-#include "driver/PluginInterface.h"
+#include "contract/PluginInterface.h"
 
 #include <cstring>
 
