@@ -43,29 +43,21 @@ void MakeRaw(int fd, speed_t speed, const std::string& what) {
     }
 }
 
+struct Rate {
+    std::uint32_t baud;
+    speed_t speed;
+};
+constexpr Rate kRates[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
+                           {9600, B9600},   {19200, B19200},   {38400, B38400},
+                           {57600, B57600}, {115200, B115200}, {230400, B230400}};
+
 speed_t SpeedOf(std::uint32_t baud) {
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    default:
-        throw std::invalid_argument("no terminal setting for " + std::to_string(baud) + " baud");
+    for (const Rate& rate : kRates) {
+        if (rate.baud == baud) {
+            return rate.speed;
+        }
     }
+    throw std::invalid_argument("no terminal setting for " + std::to_string(baud) + " baud");
 }
 
 } // namespace
@@ -91,7 +83,30 @@ void Fd::reset() noexcept {
     }
 }
 
-Pty OpenPty() {
+bool TerminalHasRate(std::uint32_t baud) {
+    for (const Rate& rate : kRates) {
+        if (rate.baud == baud) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t TerminalBaud(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        return 0;
+    }
+    const speed_t speed = cfgetospeed(&tio);
+    for (const Rate& rate : kRates) {
+        if (rate.speed == speed) {
+            return rate.baud;
+        }
+    }
+    return 0;
+}
+
+Pty OpenPty(std::uint32_t baud) {
     Pty pty;
     pty.master = Fd(posix_openpt(O_RDWR | O_NOCTTY));
     if (!pty.master) {
@@ -110,7 +125,7 @@ Pty OpenPty() {
         Fail(pty.path);
     }
     // No echo and no line editing, or the line would answer requests with their own bytes.
-    MakeRaw(pty.slave.get(), B0, pty.path);
+    MakeRaw(pty.slave.get(), TerminalHasRate(baud) ? SpeedOf(baud) : B0, pty.path);
     SetNonBlocking(pty.master.get());
     return pty;
 }

@@ -32,8 +32,16 @@ struct Pty {
     std::string path; // the device a client opens
 };
 
-// A new pseudo-terminal in raw mode, master non-blocking. Throws std::system_error.
-Pty OpenPty();
+// A new pseudo-terminal in raw mode, master non-blocking; at `baud` when the terminal layer
+// has a setting for it, so that a client that leaves the rate alone runs at the controllers'
+// rate. Throws std::system_error.
+Pty OpenPty(std::uint32_t baud = 0);
+
+// The rate the terminal is set to (both ends of a pseudo-terminal share one setting, so the
+// simulator sees what its client chose); 0 when it has none the simulator knows.
+std::uint32_t TerminalBaud(int fd);
+// Whether the terminal layer has a setting for this rate.
+bool TerminalHasRate(std::uint32_t baud);
 
 // A serial device in raw 8N1 at the given rate, non-blocking. Throws std::system_error, or
 // std::invalid_argument for a rate the terminal layer has no constant for.

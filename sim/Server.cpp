@@ -1,15 +1,36 @@
 #include "sim/Server.h"
 
+#include "sim/Mismatch.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace vemox::sim {
 
-Server::Server(Simulator& simulator, int line, int stop)
-    : simulator_(simulator), line_(line), stop_(stop), start_(std::chrono::steady_clock::now()) {}
+Server::Server(Simulator& simulator, int line, int stop, ServerOptions options)
+    : simulator_(simulator), line_(line), stop_(stop), options_(std::move(options)),
+      start_(std::chrono::steady_clock::now()) {}
+
+void Server::Tap(const std::uint8_t* data, std::size_t size) const {
+    if (options_.tap < 0 || size == 0) {
+        return;
+    }
+    // A listener that does not keep up loses bytes; the line itself never waits for it.
+    [[maybe_unused]] const ssize_t n = write(options_.tap, data, size);
+}
+
+Bytes Server::AcrossRates(Bytes bytes, bool toClient) const {
+    const std::uint32_t own = simulator_.timing().baud;
+    const std::uint32_t client = options_.clientBaud ? options_.clientBaud() : 0;
+    if (own == 0 || client == 0 || own == client) {
+        return bytes;
+    }
+    return toClient ? HeardAt(bytes, own, client) : HeardAt(bytes, client, own);
+}
 
 // Writes what is due; answers false while the line takes no more bytes for now.
 bool Server::Flush() {
@@ -33,7 +54,9 @@ void Server::Run() {
     std::uint8_t buffer[256];
     while (true) {
         const Bytes ready = simulator_.TakeDue(Now());
-        unwritten_.insert(unwritten_.end(), ready.begin(), ready.end());
+        Tap(ready.data(), ready.size());
+        const Bytes sent = AcrossRates(ready, true);
+        unwritten_.insert(unwritten_.end(), sent.begin(), sent.end());
         const bool drained = Flush();
 
         timespec wait{};
@@ -59,7 +82,9 @@ void Server::Run() {
         if ((fds[0].revents & POLLIN) != 0) {
             const ssize_t n = read(line_, buffer, sizeof buffer);
             if (n > 0) {
-                simulator_.Receive(buffer, static_cast<std::size_t>(n), Now());
+                Tap(buffer, static_cast<std::size_t>(n));
+                const Bytes heard = AcrossRates(Bytes(buffer, buffer + n), false);
+                simulator_.Receive(heard.data(), heard.size(), Now());
             } else if (n == 0) {
                 throw std::system_error(EIO, std::generic_category(), "the line hung up");
             } else if (errno != EAGAIN && errno != EINTR) {

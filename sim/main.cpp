@@ -71,7 +71,7 @@ void LogExchange(const Line& line, const Exchange& e) {
 int main(int argc, char** argv) {
     CLI::App app{"Plays weighing controllers on a serial line: a new pseudo-terminal (its path is "
                  "printed as \"pty: PATH\") or a serial device."};
-    std::string configFile, device, link, faultRates, faultScript;
+    std::string configFile, device, link, tapLink, faultRates, faultScript;
     std::vector<std::string> controllers;
     bool demo = false, noCrc = false, echo = false, verbose = false;
     std::uint32_t baud = 9600, turnaroundMs = 2, lateMs = 0, splitPieces = 0, splitGapMs = 0,
@@ -108,6 +108,9 @@ int main(int argc, char** argv) {
         "--device", device, "serve this serial device instead of a new pseudo-terminal");
     app.add_option("--link", link, "also make this symbolic link to the pseudo-terminal")
         ->excludes(deviceOption);
+    app.add_option("--tap", tapLink,
+                   "a second pseudo-terminal, linked at this path, that carries a copy of all "
+                   "line traffic both ways, for a listener such as vemox-host monitor");
     app.add_flag("-v,--verbose", verbose, "log every exchange on stderr");
     CLI11_PARSE(app, argc, argv);
 
@@ -169,20 +172,33 @@ int main(int argc, char** argv) {
         Fd serial;
         std::unique_ptr<Symlink> named;
         int line = -1;
+        ServerOptions serving;
         if (!device.empty()) {
             serial = OpenSerialDevice(device, config.timing.baud == 0 ? 9600 : config.timing.baud);
             line = serial.get();
             std::cout << "device: " << device << std::endl;
         } else {
-            pty = OpenPty();
+            pty = OpenPty(config.timing.baud);
             line = pty.master.get();
+            // A real line at the wrong rate garbles; a pseudo-terminal would not, unless told.
+            if (TerminalHasRate(config.timing.baud)) {
+                serving.clientBaud = [slave = pty.slave.get()] { return TerminalBaud(slave); };
+            }
             std::cout << "pty: " << pty.path << std::endl;
             if (!link.empty()) {
                 named = std::make_unique<Symlink>(link, pty.path);
                 std::cout << "link: " << link << std::endl;
             }
         }
-        Server(simulator, line, wake.read.get()).Run();
+        Pty tap;
+        std::unique_ptr<Symlink> tapNamed;
+        if (!tapLink.empty()) {
+            tap = OpenPty();
+            serving.tap = tap.master.get();
+            tapNamed = std::make_unique<Symlink>(tapLink, tap.path);
+            std::cout << "tap: " << tapLink << " -> " << tap.path << std::endl;
+        }
+        Server(simulator, line, wake.read.get(), serving).Run();
         if (verbose) {
             std::fprintf(stderr, "stopped after %llu answered exchanges\n",
                          static_cast<unsigned long long>(simulator.answered()));
