@@ -3,6 +3,20 @@
 #include <algorithm>
 
 namespace vemox::host {
+namespace {
+
+// The observer only watches: nothing it does may reach the driver, whose call brought us here.
+template <typename Call> void Tell(LineObserver* observer, Call call) noexcept {
+    if (!observer) {
+        return;
+    }
+    try {
+        call(*observer);
+    } catch (...) {
+    }
+}
+
+} // namespace
 
 void ComPortService::Attach(TComPortNum port, std::unique_ptr<SerialLine> line) {
     ports_.erase(port);
@@ -60,6 +74,7 @@ void ComPortService::ReleasePort(TComPortNum port, IKibReceiveData* receiver) {
     Port* record = Find(port);
     if (record && record->holder == receiver) {
         record->holder = nullptr;
+        Tell(observer_, [&](LineObserver& o) { o.Released(port, clock_.NowMs()); });
     }
 }
 
@@ -78,6 +93,12 @@ std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::
     }
     const bool written = allowed && record->line->Write(static_cast<const std::uint8_t*>(data),
                                                         static_cast<std::size_t>(size));
+    if (data && size > 0) {
+        Tell(observer_, [&](LineObserver& o) {
+            o.Written(port, static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size),
+                      written, clock_.NowMs());
+        });
+    }
     if (!written) {
         ++record->stats.refusedWrites;
         return kRefused;
@@ -162,6 +183,8 @@ int ComPortService::DeliverReplies() {
         if (deliveryTap_) {
             deliveryTap_(reply.port, reply.bytes);
         }
+        Tell(observer_,
+             [&](LineObserver& o) { o.Delivered(reply.port, reply.bytes, clock_.NowMs()); });
         reply.receiver->OnReceiveData(reply.port, reply.bytes.data(),
                                       static_cast<std::int32_t>(reply.bytes.size()));
         ++delivered;

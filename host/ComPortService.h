@@ -10,6 +10,7 @@
 
 #include "contract/PluginInterface.h"
 #include "host/HostClock.h"
+#include "host/LineObserver.h"
 #include "host/ReplyAssembler.h"
 #include "host/SerialLine.h"
 
@@ -55,6 +56,8 @@ public:
     // Shown every reply just before the driver gets it (nothing: no one is shown).
     using DeliveryTap = std::function<void(TComPortNum, const std::vector<std::uint8_t>&)>;
     void SetDeliveryTap(DeliveryTap tap) { deliveryTap_ = std::move(tap); }
+    // Told of every write, delivery and release (nullptr: nobody is).
+    void SetObserver(LineObserver* observer) noexcept { observer_ = observer; }
 
     bool Captured(TComPortNum port) const;
     const PortStatistics* Statistics(TComPortNum port) const;
@@ -104,6 +107,7 @@ private:
     std::map<TComPortNum, Port> ports_;
     std::deque<Reply> replies_;
     DeliveryTap deliveryTap_;
+    LineObserver* observer_ = nullptr;
 };
 
 } // namespace vemox::host

@@ -91,6 +91,8 @@ public:
     const HostConfig& Config() const noexcept { return config_; }
     std::int64_t WatchdogMs() const noexcept { return watchdogMs_; }
     const ComPortService& Ports() const noexcept { return ports_; }
+    // Shows every request, reply and release on the lines to `observer` (nullptr: to nobody).
+    void ObserveLines(LineObserver* observer) noexcept { ports_.SetObserver(observer); }
 
 private:
     void Issue(SessionItem& item, TTask kind, OPCITEMSTATE& state);

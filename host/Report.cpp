@@ -120,12 +120,18 @@ bool IsGood(const SessionItem& item) {
            item.host.Shown().wQuality == kQualityGood;
 }
 
-std::string TableText(const std::deque<SessionItem>& items) {
+std::string TableText(const std::deque<SessionItem>& items,
+                      const std::vector<std::string>& trends) {
     std::ostringstream out;
     out << Pad("ITEM", 24) << Pad("OPERATION", 26) << Pad("VALUE", 12) << Pad("QUALITY", 24)
-        << Pad("TIME STAMP (UTC)", 26) << "OK/FAILED  REPLIES/NONE/REPEATS\n";
+        << Pad("TIME STAMP (UTC)", 26) << "OK/FAILED  REPLIES/NONE/REPEATS"
+        << (trends.empty() ? "" : "  TREND") << "\n";
+    std::size_t row = 0;
     for (const SessionItem& item : items) {
         const ExchangeCounts& c = item.host.Counts();
+        const std::string exchanges = std::to_string(c.answered) + "/" +
+                                      std::to_string(c.unanswered) + "/" +
+                                      std::to_string(c.repeats);
         const std::string quality = item.config.WriteOnly() ? "write-only"
                                     : item.host.EverCompleted()
                                         ? QualityWords(item.host.Shown().wQuality)
@@ -135,7 +141,10 @@ std::string TableText(const std::deque<SessionItem>& items) {
             << Pad(ValueText(item.host.Shown().vDataValue), 12) << Pad(quality, 24)
             << Pad(TimeStampText(item.host.Shown().ftTimeStamp), 26)
             << Pad(std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed), 11)
-            << c.answered << "/" << c.unanswered << "/" << c.repeats << "\n";
+            << (row < trends.size() && !trends[row].empty() ? Pad(exchanges, 22) + trends[row]
+                                                            : exchanges)
+            << "\n";
+        ++row;
     }
     return out.str();
 }

@@ -20,7 +20,9 @@ std::string TimeStampText(const FILETIME& time);
 
 bool IsGood(const SessionItem& item);
 
-std::string TableText(const std::deque<SessionItem>& items);
+// `trends`, when given, holds a sparkline per item for a last column.
+std::string TableText(const std::deque<SessionItem>& items,
+                      const std::vector<std::string>& trends = {});
 std::string PlainLine(const SessionItem& item);
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
 

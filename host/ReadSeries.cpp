@@ -1,0 +1,105 @@
+#include "host/ReadSeries.h"
+
+#include "host/Report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vemox::host {
+namespace {
+
+constexpr std::int64_t kGraceMs = 1000;
+constexpr int kExitOk = 0;
+constexpr int kExitNotGood = 1;
+
+// Whether the driver scales the item's value by the weight's decimal places.
+bool ScaledByWeight(const ItemConfig& item) {
+    const Operation operation = item.operation->operation;
+    return operation == Operation::WeightPoints ||
+           (operation == Operation::Counter && (item.parameter == 1 || item.parameter == 3));
+}
+
+} // namespace
+
+void AddSeriesOptions(CLI::App& command, SeriesOptions& options) {
+    command.add_option("--count", options.count, "read this many times, then sum up")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    command.add_option("--interval", options.intervalMs, "ms from one read to the next")
+        ->check(CLI::Range(0, 3600000))
+        ->capture_default_str();
+}
+
+void ReadSummary::Add(bool good, std::optional<std::int64_t> replyMs) {
+    (good ? good_ : failed_) += 1;
+    if (!good || !replyMs) {
+        return;
+    }
+    minMs_ = timed_ == 0 ? *replyMs : std::min(minMs_, *replyMs);
+    maxMs_ = timed_ == 0 ? *replyMs : std::max(maxMs_, *replyMs);
+    totalMs_ += *replyMs;
+    ++timed_;
+}
+
+std::string ReadSummary::Text() const {
+    std::string text = std::to_string(good_ + failed_) + " reads: " + std::to_string(good_) +
+                       " good, " + std::to_string(failed_) + " failed";
+    if (timed_ > 0) {
+        char times[96];
+        std::snprintf(times, sizeof times, "; reply time min %lld ms, avg %.1f ms, max %lld ms",
+                      static_cast<long long>(minMs_), static_cast<double>(totalMs_) / timed_,
+                      static_cast<long long>(maxMs_));
+        text += times;
+    }
+    return text;
+}
+
+nlohmann::json ReadSummary::Json() const {
+    nlohmann::json summary = {{"reads", good_ + failed_}, {"good", good_}, {"failed", failed_}};
+    if (timed_ > 0) {
+        summary["reply_ms"] = {
+            {"min", minMs_}, {"avg", static_cast<double>(totalMs_) / timed_}, {"max", maxMs_}};
+    }
+    return {{"summary", summary}};
+}
+
+int ReadSeries(DriverSession& session, SessionItem& item, const SeriesOptions& options,
+               const HostClock& clock, const RunHooks& hooks, std::ostream& out) {
+    const std::int64_t waitMs = session.WatchdogMs() + kGraceMs;
+    if (ScaledByWeight(item.config)) {
+        session.ReadWeightStatus(*item.node, clock.NowMs() + waitMs, hooks);
+    }
+    const auto idle = [&] { return !item.host.Busy(); };
+    ReadSummary summary;
+    const std::int64_t firstMs = clock.NowMs();
+    for (std::int64_t n = 0; n < options.count; ++n) {
+        const std::int64_t startMs = firstMs + n * options.intervalMs;
+        if (session.RunUntil({}, startMs, false, hooks) == RunEnd::Interrupted) {
+            break;
+        }
+        const std::uint32_t answered = item.host.Counts().answered;
+        session.Read({&item});
+        if (session.RunUntil(idle, clock.NowMs() + waitMs, false, hooks) != RunEnd::Done) {
+            break;
+        }
+        const bool good = IsGood(item);
+        const std::optional<std::int64_t> replyMs = item.host.Counts().answered != answered
+                                                        ? std::optional(item.replyTimeMs)
+                                                        : std::nullopt;
+        summary.Add(good, replyMs);
+        if (options.json) {
+            nlohmann::json document = ItemsJson(session.Items());
+            document["items"][0]["reply_ms"] = replyMs ? nlohmann::json(*replyMs) : nullptr;
+            out << document.dump(options.count == 1 ? 2 : -1) << std::endl;
+        } else {
+            out << PlainLine(item)
+                << (replyMs ? "; reply in " + std::to_string(*replyMs) + " ms" : "") << std::endl;
+        }
+    }
+    if (options.count > 1) {
+        out << (options.json ? summary.Json().dump() : summary.Text()) << std::endl;
+    }
+    return summary.Failed() == 0 && summary.Good() > 0 ? kExitOk : kExitNotGood;
+}
+
+} // namespace vemox::host
