@@ -2,7 +2,7 @@
 // them: every operation read and written, both addressings, checksum on and off, faults on
 // the line with their outcome and quality, an echoing line, the scan, a stopped line, devices
 // that come and go or are taken, refused writes and misuse, and a clean stop.
-#include "Process.h"
+#include "Fixtures.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,100 +18,6 @@
 
 namespace vemox::testing {
 namespace {
-
-constexpr int kStartMs = 5000;
-constexpr int kRunMs = 60000;
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/vemox-e2e-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string Write(const std::string& name, const std::string& text) const {
-        const std::string file = path_ + "/" + name;
-        std::ofstream(file) << text;
-        return file;
-    }
-
-private:
-    std::string path_;
-};
-
-// One simulator on a fresh pseudo-terminal.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> options) {
-        options.insert(options.begin(), VEMOX_SIM_PATH);
-        process_ = std::make_unique<Process>(options);
-        pty_ = process_->WaitForLine("pty: ", kStartMs);
-    }
-    const std::string& Pty() const { return pty_; }
-    Finished Stop() {
-        process_->Signal(SIGTERM);
-        return process_->Wait(kStartMs);
-    }
-
-private:
-    std::unique_ptr<Process> process_;
-    std::string pty_;
-};
-
-struct Node {
-    std::string name;
-    std::string identity; // "address = 1" or "serial = 123456"
-};
-
-struct Item {
-    std::string node;
-    std::string name;
-    std::string operation;
-    std::string parameters; // e.g. "output = 3" or "point = 0\nlevel = \"upper\""
-};
-
-std::string ConfigText(int waitMs, int tries, bool crc, const std::vector<Node>& nodes,
-                       const std::vector<Item>& items, int timeNextSendMs = 60000) {
-    std::string text = "[driver]\nWaitTimeout = " + std::to_string(waitMs) +
-                       "\nCountTry = " + std::to_string(tries) +
-                       "\nTimeNextSend = " + std::to_string(timeNextSendMs) +
-                       "\nCalcCRC = " + (crc ? "true" : "false") + "\n[[port]]\nname = \"COM1\"\n";
-    for (const Node& node : nodes) {
-        text += "[[node]]\nname = \"" + node.name + "\"\nport = \"COM1\"\n" + node.identity + "\n";
-    }
-    for (const Item& item : items) {
-        text += "[[item]]\nnode = \"" + item.node + "\"\nname = \"" + item.name +
-                "\"\noperation = \"" + item.operation + "\"\n" + item.parameters + "\n";
-    }
-    return text;
-}
-
-const std::vector<Node> kDemoNodes = {
-    {"Hopper", "address = 1"}, {"Belt", "address = 2"}, {"Tank", "serial = 123456"}};
-
-std::vector<std::string> HostArgs(const std::string& config, const std::string& device,
-                                  std::vector<std::string> command) {
-    std::vector<std::string> argv = {VEMOX_HOST_PATH, "--config", config, "--device",
-                                     "COM1=" + device};
-    argv.insert(argv.end(), command.begin(), command.end());
-    return argv;
-}
-
-Finished Host(const std::string& config, const std::string& pty, std::vector<std::string> command) {
-    return RunToEnd(HostArgs(config, pty, std::move(command)), kRunMs);
-}
-
-// The items of `read --once --json`, by name.
-std::map<std::string, nlohmann::json> Items(const Finished& run) {
-    std::map<std::string, nlohmann::json> items;
-    const auto document = nlohmann::json::parse(run.out);
-    for (const auto& item : document.at("items")) {
-        items[item.at("name").get<std::string>()] = item;
-    }
-    return items;
-}
 
 // The demo line as it is, and behind a two-wire adapter that gives every request back.
 class DemoLine : public ::testing::TestWithParam<std::vector<std::string>> {};
@@ -500,7 +406,41 @@ INSTANTIATE_TEST_SUITE_P(
                {"--device", "COM1=/nonexistent/ttyUSB9", "scan", "COM1"},
                "/nonexistent/ttyUSB9: No such file or directory"},
         Misuse{"UnknownOption", {"-c", "CONFIG", "read", "--once", "--colour"}, "--colour"},
-        Misuse{"NoCommand", {"-c", "CONFIG"}, "subcommand"}),
+        Misuse{"NoCommand", {"-c", "CONFIG"}, "subcommand"},
+        Misuse{"ReadWithoutOnce", {"-c", "CONFIG", "read"}, "read: give --once"},
+        Misuse{"AdHocWithoutController",
+               {"read", "/dev/null", "net"},
+               "name the controller: --address N or --serial N"},
+        Misuse{"AdHocWithAFile",
+               {"-c", "CONFIG", "read", "/dev/null", "--address", "1", "net"},
+               "leave out -c"},
+        Misuse{"AdHocUnknownValue",
+               {"read", "/dev/null", "--address", "1", "weight"},
+               "'weight' is not something to read or write"},
+        Misuse{"AdHocWithoutNumber",
+               {"read", "/dev/null", "--address", "1", "counter"},
+               "'counter': give counter N"},
+        Misuse{"AdHocNumberOutOfRange",
+               {"read", "/dev/null", "--address", "1", "point", "9", "upper"},
+               "'point' = 9 is outside 0..8"},
+        Misuse{"AdHocBothAddressings",
+               {"read", "/dev/null", "--address", "1", "--serial", "5", "net"},
+               "excludes"},
+        Misuse{"AdHocBaudTheSystemCannotSet",
+               {"read", "/dev/null", "--address", "1", "net", "--baud", "14400"},
+               "baud = 14400 cannot be set"},
+        Misuse{"AdHocReadOfAMissingDevice",
+               {"read", "/nonexistent/ttyUSB9", "--address", "1", "net"},
+               "/nonexistent/ttyUSB9: No such file or directory"},
+        Misuse{"ScanAddressOutOfRange",
+               {"scan", "/dev/null", "--addresses", "1-200"},
+               "address '200' is not a number 1..159"},
+        Misuse{"ScanAtAnUnknownRate",
+               {"scan", "/dev/null", "--baud", "14400"},
+               "14400 baud cannot be set"},
+        Misuse{"MonitorOfAMissingDevice",
+               {"monitor", "/nonexistent/ttyUSB9"},
+               "/nonexistent/ttyUSB9: No such file or directory"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -1,6 +1,8 @@
 // Line-rate emulation: when each reply byte is due at a given baud rate and turnaround.
 #include "SimTestSupport.h"
 
+#include "sim/Mismatch.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -103,6 +105,30 @@ TEST(SimTiming, FaultDelaysAddToLineTime) {
     ASSERT_THAT(seen, SizeIs(2));
     EXPECT_EQ(seen[0].firstDue, 52ms);
     EXPECT_EQ(seen[1].firstDue, 1002ms);
+}
+
+// A receiver at another rate samples the wrong bits: at twice the rate a start bit lasts two
+// bits and 0xFF is heard as 0xFE; at half the rate two bytes fit in one. A frame at a wrong
+// rate is no frame at all, and at the same rate nothing changes.
+TEST(SimTiming, BytesSentAtAnotherRateAreHeardGarbled) {
+    struct Case {
+        Bytes sent;
+        std::uint32_t sentBaud;
+        std::uint32_t heardBaud;
+        Bytes heard;
+    };
+    for (const Case& c :
+         {Case{{0xFF}, 9600, 19200, {0xFE}}, Case{{0x00}, 9600, 19200, {0x00}},
+          Case{{0xFF, 0xFF}, 19200, 9600, {0xFF}}, Case{kNetRequest, 19200, 19200, kNetRequest}}) {
+        EXPECT_EQ(HeardAt(c.sent, c.sentBaud, c.heardBaud), c.heard)
+            << c.sentBaud << " -> " << c.heardBaud;
+    }
+    for (const auto& [sent, heard] : {std::pair{9600u, 19200u}, std::pair{19200u, 9600u},
+                                      std::pair{1200u, 115200u}, std::pair{57600u, 38400u}}) {
+        const Bytes bytes = HeardAt(kNetRequest, sent, heard);
+        FrameParser parser;
+        EXPECT_TRUE(parser.Feed(bytes.data(), bytes.size()).empty()) << sent << " -> " << heard;
+    }
 }
 
 } // namespace
