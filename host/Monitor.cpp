@@ -1,7 +1,5 @@
 #include "host/Monitor.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <sstream>
 
 namespace vemox::host {
@@ -66,10 +64,7 @@ bool LineMonitor::TakeAsReply(const LineFrame& frame, std::int64_t nowMs) {
     switch (judged.verdict) {
     case Verdict::Reply:
         ++tally.good;
-        tally.minMs = tally.timed == 0 ? ms : std::min(tally.minMs, ms);
-        tally.maxMs = tally.timed == 0 ? ms : std::max(tally.maxMs, ms);
-        tally.totalMs += ms;
-        ++tally.timed;
+        tally.times.Add(ms);
         break;
     case Verdict::ChecksumError:
         ++tally.checksumErrors;
@@ -128,13 +123,7 @@ std::string LineMonitor::Summary() const {
         << "REPLY MS MIN/AVG/MAX\n";
     for (const auto& [who, tally] : tallies_) {
         const std::string name = (who.first ? "serial " : "addr ") + std::to_string(who.second);
-        char times[64] = "-";
-        if (tally.timed > 0) {
-            std::snprintf(times, sizeof times, "%lld/%.1f/%lld",
-                          static_cast<long long>(tally.minMs),
-                          static_cast<double>(tally.totalMs) / tally.timed,
-                          static_cast<long long>(tally.maxMs));
-        }
+        const std::string times = tally.times.Count() > 0 ? tally.times.Text(false) : "-";
         out << Padded(name, 16) << Padded(std::to_string(tally.requests), 10)
             << Padded(std::to_string(tally.good), 8)
             << Padded(std::to_string(tally.checksumErrors), 10)

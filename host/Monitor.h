@@ -6,6 +6,7 @@
 #include "host/FrameText.h"
 #include "host/HostClock.h"
 #include "host/ReplyAssembler.h"
+#include "host/ReplyTimes.h"
 #include "host/SerialLine.h"
 
 #include <functional>
@@ -38,10 +39,7 @@ private:
         int checksumErrors = 0;
         int wrongReplies = 0;
         int unanswered = 0;
-        int timed = 0;
-        std::int64_t minMs = 0;
-        std::int64_t maxMs = 0;
-        std::int64_t totalMs = 0;
+        ReplyTimes times; // of the good replies
     };
     struct Pending {
         Bytes body;

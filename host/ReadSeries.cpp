@@ -2,8 +2,6 @@
 
 #include "host/Report.h"
 
-#include <algorithm>
-#include <cstdio>
 
 namespace vemox::host {
 namespace {
@@ -32,33 +30,25 @@ void AddSeriesOptions(CLI::App& command, SeriesOptions& options) {
 
 void ReadSummary::Add(bool good, std::optional<std::int64_t> replyMs) {
     (good ? good_ : failed_) += 1;
-    if (!good || !replyMs) {
-        return;
+    if (good && replyMs) {
+        times_.Add(*replyMs);
     }
-    minMs_ = timed_ == 0 ? *replyMs : std::min(minMs_, *replyMs);
-    maxMs_ = timed_ == 0 ? *replyMs : std::max(maxMs_, *replyMs);
-    totalMs_ += *replyMs;
-    ++timed_;
 }
 
 std::string ReadSummary::Text() const {
     std::string text = std::to_string(good_ + failed_) + " reads: " + std::to_string(good_) +
                        " good, " + std::to_string(failed_) + " failed";
-    if (timed_ > 0) {
-        char times[96];
-        std::snprintf(times, sizeof times, "; reply time min %lld ms, avg %.1f ms, max %lld ms",
-                      static_cast<long long>(minMs_), static_cast<double>(totalMs_) / timed_,
-                      static_cast<long long>(maxMs_));
-        text += times;
+    if (times_.Count() > 0) {
+        text += "; reply time " + times_.Text(true);
     }
     return text;
 }
 
 nlohmann::json ReadSummary::Json() const {
     nlohmann::json summary = {{"reads", good_ + failed_}, {"good", good_}, {"failed", failed_}};
-    if (timed_ > 0) {
+    if (times_.Count() > 0) {
         summary["reply_ms"] = {
-            {"min", minMs_}, {"avg", static_cast<double>(totalMs_) / timed_}, {"max", maxMs_}};
+            {"min", times_.Min()}, {"avg", times_.Mean()}, {"max", times_.Max()}};
     }
     return {{"summary", summary}};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/DriverSession.h"
+#include "host/ReplyTimes.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -34,10 +35,7 @@ public:
 private:
     int good_ = 0;
     int failed_ = 0;
-    int timed_ = 0;
-    std::int64_t minMs_ = 0;
-    std::int64_t maxMs_ = 0;
-    std::int64_t totalMs_ = 0;
+    ReplyTimes times_;
 };
 
 // Reads `item` as the options say, printing to `out`; answers the exit status: 0 when every
