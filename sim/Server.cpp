@@ -24,8 +24,11 @@ void Server::Tap(const std::uint8_t* data, std::size_t size) const {
 }
 
 Bytes Server::AcrossRates(Bytes bytes, bool toClient) const {
+    if (bytes.empty() || !options_.clientBaud) {
+        return bytes;
+    }
     const std::uint32_t own = simulator_.timing().baud;
-    const std::uint32_t client = options_.clientBaud ? options_.clientBaud() : 0;
+    const std::uint32_t client = options_.clientBaud();
     if (own == 0 || client == 0 || own == client) {
         return bytes;
     }

@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
     app.add_flag("--echo", echo,
                  "every request comes back before its reply, as on a two-wire RS-485 adapter");
     app.add_option("--baud", baud,
-                   "line rate in baud, 8N1; 0 sends replies without line-rate delays");
+                   "line rate in baud, 8N1; 0 sends replies without line-rate delays. On a "
+                   "pseudo-terminal, a client that sets another rate hears and is heard garbled");
     app.add_option("--turnaround-ms", turnaroundMs, "controller time from request to reply")
         ->capture_default_str();
     app.add_option("--fault-rate", faultRates,
