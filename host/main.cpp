@@ -419,7 +419,8 @@ int main(int argc, char** argv) {
     app.add_flag("--log", options.log, "show the driver's log lines (Tx, Rx, failures)");
     app.add_flag("--trace", options.trace,
                  "show each request and reply as the host saw it on the line: timed, decoded, "
-                 "beside the raw bytes (run, read, write, scan; on standard error)");
+                 "beside the raw bytes (run, read, write, scan; on standard error, or under the "
+                 "live table)");
     app.add_option("--device", options.deviceOverrides,
                    "COMn=DEVICE: open DEVICE for port COMn instead of the configured one");
 
@@ -540,6 +541,10 @@ int main(int argc, char** argv) {
                 return CommandWrite(options, writeWords[0], writeWords[1]);
             }
             withoutFile("write");
+            if (writeWords.size() < 3) {
+                throw ConfigError("write: give DEVICE, what to write and the value, e.g. "
+                                  "DEVICE --address 5 output 3 on");
+            }
             const std::string value = writeWords.back();
             writeWords.pop_back();
             AdHocItem target = AdHocConfig(writeAdHoc, writeWords);
