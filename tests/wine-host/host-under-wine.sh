@@ -100,4 +100,11 @@ check "output 3 reads back as 1" python3 -c "
 import json, sys
 items = {i['name']: i for i in json.load(open('$work/after.json'))['items']}
 sys.exit(0 if items['Hopper.output3']['value'] == 1 and items['Hopper.output3']['good'] else 1)"
+# Without a file: COM5 stands for the system's device of that port, \\.\COM5 under Wine.
+"$wine_run" "$host_exe" read COM5 --serial 123456 counter 1 >"$work/adhoc.out" 2>&1 \
+    && adhoc_status=0 || adhoc_status=$?
+cat "$work/adhoc.out"
+check "an ad-hoc read of COM5 exits 0" [ "$adhoc_status" -eq 0 ]
+check "the ad-hoc counter is scaled like a configured one" \
+    grep -q 'serial 123456.counter 1 = 61000 \[good\]' "$work/adhoc.out"
 exit "$failed"
