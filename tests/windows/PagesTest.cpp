@@ -312,6 +312,53 @@ TEST_F(Pages, ItemPageShowsTheWeightPointPanelAndUpdatesTheItem) {
     EXPECT_EQ(saved.refs(), 0);
 }
 
+TEST_F(Pages, ItemPageSavesAndReloadsALinkDiagnosticItem) {
+    PropertySet node;
+    node.Append(kPropScanRate, VT_R4, u"Частота опроса", Variant::Int64(1000));
+    PropertySet item;
+    item.Append(kPropDescription, VT_BSTR, u"Описание переменной",
+                Variant::Text(u"Ответы не по запросу"));
+    item.Append(kPropOperation, VT_BSTR, u"Операция", Variant::Text(u"Диагностика связи"));
+    item.Append(kPropLinkFigure, VT_UI1, u"Показатель связи", Variant::Int32(4));
+    FakeItem saved;
+    std::vector<HostCall> calls;
+    testing::RecordSaves(saved, calls);
+    KibShortString name;
+    GetShortString(u"Hopper_mismatch", name);
+    ASSERT_TRUE(driver->ChangeChildItem(host, &saved, name, 0, node.get(), item.get(),
+                                        reinterpret_cast<WindowHandle*>(&child), &width, &height));
+    HWND figures = nullptr;
+    for (HWND panel : Children(child, L"VemoxPanel")) {
+        if (::IsWindowVisible(panel)) {
+            ASSERT_EQ(figures, nullptr) << "one panel in front";
+            ASSERT_EQ(Children(panel, L"ComboBox").size(), 1u) << "the figure list";
+            figures = Children(panel, L"ComboBox")[0];
+        }
+    }
+    ASSERT_NE(figures, nullptr);
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCOUNT, 0, 0), kLinkFigureCount);
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCURSEL, 0, 0), 4);
+    Photograph("item-diagnostics");
+
+    // The operator picks "Нет ответа" and saves: the figure and its data type are stored.
+    ::SendMessageW(figures, CB_SETCURSEL, 2, 0);
+    ::SendMessageW(::GetParent(figures), WM_COMMAND,
+                   MAKEWPARAM(::GetDlgCtrlID(figures), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(figures));
+    ::SendMessageW(child, WM_ITEM_UPDATE, 0, 0);
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].records.size(), 15u);
+    EXPECT_EQ(calls[0].records[0].value, "I4:5");
+    EXPECT_EQ(calls[0].records[4].value, "I4:1");
+    EXPECT_EQ(calls[0].records[7].value, "BSTR:Диагностика связи");
+    EXPECT_EQ(calls[0].records[14].value, "I4:2");
+
+    ::SendMessageW(child, WM_ITEM_RELOAD, 0, 0);
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCURSEL, 0, 0), 4) << "the stored figure again";
+    ExpectDetached();
+    EXPECT_EQ(saved.refs(), 0);
+}
+
 // Stands for a host without administrator rights: any request beyond reading is refused.
 LONG WINAPI OpenAsUser(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) {
     constexpr REGSAM kWriting =
