@@ -23,44 +23,58 @@ void CountLinkDown(TLinkFigures& link, bool unanswered) noexcept {
     }
 }
 
+namespace {
+
+// The figures that are counts or times, with where each is kept.
+struct Count {
+    LinkFigure figure;
+    std::uint64_t TLinkFigures::*count;
+};
+constexpr Count kCounts[] = {
+    {LinkFigure::Replies, &TLinkFigures::Replies},
+    {LinkFigure::NoAnswer, &TLinkFigures::NoAnswer},
+    {LinkFigure::ChecksumErrors, &TLinkFigures::ChecksumErrors},
+    {LinkFigure::Mismatches, &TLinkFigures::Mismatches},
+    {LinkFigure::Repeats, &TLinkFigures::Repeats},
+    {LinkFigure::RefusedWrites, &TLinkFigures::RefusedWrites},
+    {LinkFigure::GoodWrites, &TLinkFigures::GoodWrites},
+    {LinkFigure::FailedWrites, &TLinkFigures::FailedWrites},
+};
+struct Time {
+    LinkFigure figure;
+    std::int64_t TLinkFigures::*ms;
+};
+constexpr Time kTimes[] = {
+    {LinkFigure::LastReplyMs, &TLinkFigures::LastReplyMs},
+    {LinkFigure::MinReplyMs, &TLinkFigures::MinReplyMs},
+    {LinkFigure::MaxReplyMs, &TLinkFigures::MaxReplyMs},
+};
+
+} // namespace
+
 void ReadLinkFigure(const TLinkFigures& link, LinkFigure figure, VARIANT& out) {
     platform::VariantRelease(out);
-    const auto number = [&out](double value) {
-        out.vt = VT_R8;
-        out.dblVal = value;
-    };
-    switch (figure) {
-    case LinkFigure::LinkUp:
-    case LinkFigure::Reset:
+    if (figure == LinkFigure::LinkUp || figure == LinkFigure::Reset) {
         out.vt = VT_BOOL;
         out.boolVal = figure == LinkFigure::LinkUp && link.LinkUp ? VARIANT_TRUE : VARIANT_FALSE;
         return;
-    case LinkFigure::LastGoodReply:
+    }
+    if (figure == LinkFigure::LastGoodReply) {
         out.vt = VT_DATE;
         out.date = link.LastGoodReply;
         return;
-    case LinkFigure::Replies:
-        return number(static_cast<double>(link.Replies));
-    case LinkFigure::NoAnswer:
-        return number(static_cast<double>(link.NoAnswer));
-    case LinkFigure::ChecksumErrors:
-        return number(static_cast<double>(link.ChecksumErrors));
-    case LinkFigure::Mismatches:
-        return number(static_cast<double>(link.Mismatches));
-    case LinkFigure::Repeats:
-        return number(static_cast<double>(link.Repeats));
-    case LinkFigure::RefusedWrites:
-        return number(static_cast<double>(link.RefusedWrites));
-    case LinkFigure::GoodWrites:
-        return number(static_cast<double>(link.GoodWrites));
-    case LinkFigure::FailedWrites:
-        return number(static_cast<double>(link.FailedWrites));
-    case LinkFigure::LastReplyMs:
-        return number(static_cast<double>(link.LastReplyMs));
-    case LinkFigure::MinReplyMs:
-        return number(static_cast<double>(link.MinReplyMs));
-    case LinkFigure::MaxReplyMs:
-        return number(static_cast<double>(link.MaxReplyMs));
+    }
+    out.vt = VT_R8;
+    out.dblVal = 0;
+    for (const Count& c : kCounts) {
+        if (c.figure == figure) {
+            out.dblVal = static_cast<double>(link.*c.count);
+        }
+    }
+    for (const Time& t : kTimes) {
+        if (t.figure == figure) {
+            out.dblVal = static_cast<double>(link.*t.ms);
+        }
     }
 }
 
