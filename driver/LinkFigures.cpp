@@ -1,19 +1,21 @@
 #include "driver/LinkFigures.h"
 
-#include "platform/Clock.h"
+#include "driver/Process.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
+#include "protocol/Codec.h"
 
 namespace vemox {
 
-void CountGoodReply(TLinkFigures& link, std::int64_t replyMs) noexcept {
+void CountGoodReply(TLinkFigures& link, double now, double sent) noexcept {
+    const std::int64_t replyMs = ElapsedMs(now, sent);
     link.LinkUp = true;
     link.LastReplyMs = replyMs;
     link.MinReplyMs = link.Replies == 0 || replyMs < link.MinReplyMs ? replyMs : link.MinReplyMs;
     link.MaxReplyMs = link.Replies == 0 || replyMs > link.MaxReplyMs ? replyMs : link.MaxReplyMs;
     ++link.Replies;
-    link.LastGoodReply = platform::JoinDateTime(
-        platform::FileTimeTicksToCivil(platform::FileTimeTicks(platform::UtcNow())));
+    // Kept as it comes; turned into UTC only when a diagnostic item reads it.
+    link.LastGoodReply = now;
 }
 
 void CountLinkDown(TLinkFigures& link, bool unanswered) noexcept {
@@ -61,7 +63,10 @@ void ReadLinkFigure(const TLinkFigures& link, LinkFigure figure, VARIANT& out) {
     }
     if (figure == LinkFigure::LastGoodReply) {
         out.vt = VT_DATE;
-        out.date = link.LastGoodReply;
+        out.date = link.LastGoodReply == 0
+                       ? 0
+                       : platform::JoinDateTime(platform::FileTimeTicksToCivil(
+                             platform::FileTimeTicks(DateTimeToOPCTime(link.LastGoodReply))));
         return;
     }
     out.vt = VT_R8;

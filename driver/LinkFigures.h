@@ -9,8 +9,8 @@
 
 namespace vemox {
 
-// A reply judged good, `replyMs` after its write.
-void CountGoodReply(TLinkFigures& link, std::int64_t replyMs) noexcept;
+// A reply judged good at `now`, to a request written at `sent` (local date-times).
+void CountGoodReply(TLinkFigures& link, double now, double sent) noexcept;
 // A request that failed for good: the driver no longer tries to reach the controller.
 void CountLinkDown(TLinkFigures& link, bool unanswered) noexcept;
 

@@ -68,7 +68,7 @@ struct TLinkFigures {
     std::int64_t LastReplyMs = 0;
     std::int64_t MinReplyMs = 0;
     std::int64_t MaxReplyMs = 0;
-    double LastGoodReply = 0; // UTC date-time; 0 before the first
+    double LastGoodReply = 0; // local date-time, as every time the driver keeps; 0 before the first
     bool LinkUp = false;      // up after a good reply, down after a request failed for good
 };
 

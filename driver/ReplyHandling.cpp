@@ -263,7 +263,7 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
             if (j.lengthOk) {
                 RefreshCache(*j.device, j.request, j.values);
                 accepted = true;
-                CountGoodReply(j.device->Link, ElapsedMs(platform::LocalNow(), command->SendTime));
+                CountGoodReply(j.device->Link, platform::LocalNow(), command->SendTime);
             }
         }
         if (!accepted) {
