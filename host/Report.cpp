@@ -96,6 +96,15 @@ std::string ValueText(const VARIANT& value) {
     if (value.vt == VT_R8 && value.dblVal == 0.0) {
         return "0";
     }
+    if (value.vt == VT_BOOL) {
+        return value.boolVal ? "true" : "false";
+    }
+    if (value.vt == VT_DATE) { // the driver's own dates (a link's last good reply) are UTC
+        return value.date == 0
+                   ? "-"
+                   : TimeStampText(platform::MakeFileTime(
+                         platform::CivilToFileTimeTicks(platform::SplitDateTime(value.date))));
+    }
     try {
         return platform::Utf16ToUtf8(platform::VariantToText(value));
     } catch (const platform::ConversionError&) {
@@ -183,6 +192,10 @@ nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
         };
         if (state.vDataValue.vt == VT_EMPTY || state.vDataValue.vt == VT_NULL) {
             entry["value"] = nullptr;
+        } else if (state.vDataValue.vt == VT_BOOL) {
+            entry["value"] = state.vDataValue.boolVal != 0;
+        } else if (state.vDataValue.vt == VT_DATE) {
+            entry["value"] = ValueText(state.vDataValue);
         } else {
             try {
                 entry["value"] = platform::VariantToDouble(state.vDataValue);

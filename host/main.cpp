@@ -3,6 +3,7 @@
 #include "config/Encodings.h"
 #include "contract/Constants.h"
 #include "host/AdHoc.h"
+#include "host/ControllerLinks.h"
 #include "host/Discovery.h"
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
@@ -176,6 +177,7 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
             }
         }
     }
+    ControllerLinks links(session);
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -191,8 +193,9 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
                 return;
             }
             lastDraw = clock.NowMs();
-            std::string screen =
-                "\x1b[H\x1b[J" + TableText(session.Items(), trends.Texts(session.Items().size()));
+            std::string screen = "\x1b[H\x1b[J" +
+                                 TableText(session.Items(), trends.Texts(session.Items().size())) +
+                                 "\n" + LinksTableText(links.Read());
             for (const std::string& line : recent) {
                 screen += line + "\n";
             }
@@ -223,19 +226,25 @@ int CommandRead(const Options& options, bool json) {
                           MakeLogSink(options, nullptr), lines);
     const auto trace = MakeTrace(options, nullptr);
     TraceLines(session, trace.get());
-    std::vector<SessionItem*> all;
+    // Diagnostic items are read after the others, so that they tell how those reads went.
+    std::vector<SessionItem*> exchanges;
+    std::vector<SessionItem*> diagnostics;
     for (SessionItem& item : session.Items()) {
-        all.push_back(&item);
+        const bool diagnostic = item.config.operation->operation == Operation::LinkDiagnostics;
+        (diagnostic ? diagnostics : exchanges).push_back(&item);
     }
-    session.Read(all);
+    session.Read(exchanges);
     session.RunUntil([&] { return session.AllIdle(); }, ReadDeadline(session, clock), false,
                      RealTimeHooks());
+    session.Read(diagnostics);
     bool allGood = true;
     for (const SessionItem& item : session.Items()) {
         allGood = allGood && IsGood(item);
     }
     if (json) {
-        std::cout << ItemsJson(session.Items()).dump(2) << std::endl;
+        nlohmann::json document = ItemsJson(session.Items());
+        document["controllers"] = LinksJson(ControllerLinks(session).Read());
+        std::cout << document.dump(2) << std::endl;
     } else {
         for (const SessionItem& item : session.Items()) {
             std::cout << PlainLine(item) << "\n";
