@@ -31,8 +31,11 @@ std::string Sparkline(const std::deque<double>& values) {
 }
 
 void Trends::Add(const FinishedReads::Read& read) {
-    // Bits and the dosing byte have no trend worth drawing; weights, counters and levels do.
-    if (read.item->config.operation->canonicalType != VT_R8 || !IsGood(*read.item)) {
+    // Bits and the dosing byte have no trend worth drawing; weights, counters, levels and the
+    // numeric link figures do.
+    const ItemConfig& config = read.item->config;
+    if (ItemTypeOf(*config.operation, config.parameter).canonicalType != VT_R8 ||
+        !IsGood(*read.item)) {
         return;
     }
     if (values_.size() <= read.index) {
