@@ -4,9 +4,9 @@
 #include "contract/Constants.h"
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
+#include "host/ItemWrite.h"
 #include "host/Report.h"
 #include "host/SharedLibrary.h"
-#include "host/WriteLimits.h"
 #include "platform/Text.h"
 
 #include <CLI/CLI.hpp>
@@ -209,33 +209,6 @@ int CommandRead(const Options& options, bool json) {
     return allGood ? kExitOk : kExitNotGood;
 }
 
-// Refuses a value the controller cannot take, before it is written; a weight-point level is
-// judged by the controller's decimal places, learnt from a net weight read. Answers the exit
-// status when the write must not go ahead.
-std::optional<int> RefuseOutOfRange(DriverSession& session, SessionItem& item,
-                                    const platform::Variant& value, const std::string& text,
-                                    std::int64_t deadlineMs) {
-    const Operation operation = item.config.operation->operation;
-    std::optional<std::uint8_t> status;
-    if (operation == Operation::WeightPoints) {
-        status = session.ReadWeightStatus(*item.node, deadlineMs, RealTimeHooks());
-    }
-    // Without the decimal places, the widest range still refuses what no controller takes.
-    const int decimals = status ? DecimalsOf(*status) : 0;
-    if (const auto why = RefusedWrite(operation, value.get(), decimals)) {
-        std::cerr << "vemox-host: " << item.config.FullName() << " <- " << text << ": " << *why
-                  << "; nothing written\n";
-        return kExitCannotStart;
-    }
-    if (operation == Operation::WeightPoints && !status) {
-        std::cerr << "vemox-host: " << item.config.FullName() << ": " << item.config.node
-                  << " did not report its decimal places (net weight read failed); nothing "
-                     "written\n";
-        return kExitNotGood;
-    }
-    return std::nullopt;
-}
-
 int CommandWrite(const Options& options, const std::string& itemName, const std::string& text) {
     SteadyClock clock;
     HostConfig config = LoadWithOverrides(options);
@@ -247,33 +220,15 @@ int CommandWrite(const Options& options, const std::string& itemName, const std:
         std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
         return kExitCannotStart;
     }
-    if (item->config.operation->accessRights != kAccessReadWrite) {
-        std::cerr << "vemox-host: " << item->config.FullName() << " ("
-                  << platform::Utf16ToUtf8(item->config.operation->caption)
-                  << ") cannot be written\n";
-        return kExitCannotStart;
+    const WriteOutcome outcome =
+        WriteItem(session, *item, ValueFromText(text), text, clock, RealTimeHooks());
+    if (outcome.end != WriteEnd::Written) {
+        std::cerr << "vemox-host: " << outcome.why << "\n";
+        return outcome.end == WriteEnd::Refused ? kExitCannotStart : kExitNotGood;
     }
-    const platform::Variant value = ValueFromText(text);
-    const auto idle = [&] { return !item->host.Busy(); };
-    const std::int64_t wait = session.WatchdogMs() + kGraceMs;
-    if (const auto refused = RefuseOutOfRange(session, *item, value, text, clock.NowMs() + wait)) {
-        return *refused;
-    }
-    // Outputs and weight points are written on top of what the controller last reported
-    // (the other outputs, the other level): read first so that the write changes only
-    // what was asked.
-    session.Read({item});
-    session.RunUntil(idle, clock.NowMs() + wait, false, RealTimeHooks());
-    if (!session.Write(*item, value)) {
-        std::cerr << "vemox-host: " << item->config.FullName() << " did not become idle\n";
-        return kExitNotGood;
-    }
-    session.RunUntil(idle, clock.NowMs() + wait, false, RealTimeHooks());
-    const bool ok = !item->host.Busy() && item->host.LastResult() == S_OK;
     std::cout << item->config.FullName() << " <- " << text << ": "
-              << (item->host.Busy() ? "no outcome" : OutcomeText(item->host.LastResult()))
-              << std::endl;
-    return ok ? kExitOk : kExitNotGood;
+              << (outcome.finished ? OutcomeText(outcome.result) : "no outcome") << std::endl;
+    return outcome.Acknowledged() ? kExitOk : kExitNotGood;
 }
 
 HostConfig ScanConfig(const Options& options, const std::string& portName, std::int32_t timeoutMs) {
