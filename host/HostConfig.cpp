@@ -2,6 +2,7 @@
 
 #include "contract/Constants.h"
 #include "host/ConfigReader.h"
+#include "host/MqttSection.h"
 #include "platform/Text.h"
 
 #include <toml++/toml.h>
@@ -312,7 +313,7 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     } catch (const toml::parse_error& error) {
         reader.Fail(error.source(), std::string(error.description()));
     }
-    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item"});
+    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item", "mqtt"});
     HostConfig config;
     config.file = fileName;
     ReadDriver(reader, root, config);
@@ -320,6 +321,7 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     ReadPorts(reader, root, config);
     ReadNodes(reader, root, config);
     ReadItems(reader, root, config);
+    config.mqtt = ReadMqttSection(reader, root, config.items);
     return config;
 }
 
