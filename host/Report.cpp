@@ -150,6 +150,17 @@ std::string PlainLine(const SessionItem& item) {
     return out.str();
 }
 
+nlohmann::json ValueJson(const VARIANT& value) {
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+        return nullptr;
+    }
+    try {
+        return platform::VariantToDouble(value);
+    } catch (const platform::ConversionError&) {
+        return ValueText(value);
+    }
+}
+
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
     nlohmann::json list = nlohmann::json::array();
     for (const SessionItem& item : items) {
@@ -172,15 +183,7 @@ nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
               {"unanswered", c.unanswered},
               {"repeats", c.repeats}}},
         };
-        if (state.vDataValue.vt == VT_EMPTY || state.vDataValue.vt == VT_NULL) {
-            entry["value"] = nullptr;
-        } else {
-            try {
-                entry["value"] = platform::VariantToDouble(state.vDataValue);
-            } catch (const platform::ConversionError&) {
-                entry["value"] = ValueText(state.vDataValue);
-            }
-        }
+        entry["value"] = ValueJson(state.vDataValue);
         list.push_back(std::move(entry));
     }
     return {{"items", std::move(list)}, {"unreachable", UnreachableNodes(items)}};

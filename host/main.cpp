@@ -5,6 +5,7 @@
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
 #include "host/ItemWrite.h"
+#include "host/MqttGateway.h"
 #include "host/Report.h"
 #include "host/SharedLibrary.h"
 #include "platform/Text.h"
@@ -147,6 +148,14 @@ int CommandRun(const Options& options, bool plainRequested) {
             }
         }
     }
+    // Publishing starts with polling: values go out as soon as the broker takes the
+    // connection, whenever that is.
+    std::unique_ptr<MqttGateway> mqtt;
+    if (session.Config().mqtt) {
+        mqtt =
+            std::make_unique<MqttGateway>(*session.Config().mqtt, session, clock, RealTimeHooks(),
+                                          MakeNoticeSink(table ? &recent : nullptr));
+    }
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -173,7 +182,12 @@ int CommandRun(const Options& options, bool plainRequested) {
             ++i;
         }
     };
-    session.RunUntil({}, INT64_MAX, true, RealTimeHooks(show));
+    session.RunUntil({}, INT64_MAX, true, RealTimeHooks([&] {
+                         if (mqtt) {
+                             mqtt->AfterCycle();
+                         }
+                         show();
+                     }));
     std::cout << "stopped\n";
     return kExitOk;
 }
