@@ -2,6 +2,7 @@
 // them: every operation read and written, both addressings, checksum on and off, faults on
 // the line with their outcome and quality, an echoing line, the scan, a stopped line, devices
 // that come and go or are taken, refused writes and misuse, and a clean stop.
+#include "Fixtures.h"
 #include "Process.h"
 
 #include <gtest/gtest.h>
@@ -19,46 +20,7 @@
 namespace vemox::testing {
 namespace {
 
-constexpr int kStartMs = 5000;
 constexpr int kRunMs = 60000;
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/vemox-e2e-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string Write(const std::string& name, const std::string& text) const {
-        const std::string file = path_ + "/" + name;
-        std::ofstream(file) << text;
-        return file;
-    }
-
-private:
-    std::string path_;
-};
-
-// One simulator on a fresh pseudo-terminal.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> options) {
-        options.insert(options.begin(), VEMOX_SIM_PATH);
-        process_ = std::make_unique<Process>(options);
-        pty_ = process_->WaitForLine("pty: ", kStartMs);
-    }
-    const std::string& Pty() const { return pty_; }
-    Finished Stop() {
-        process_->Signal(SIGTERM);
-        return process_->Wait(kStartMs);
-    }
-
-private:
-    std::unique_ptr<Process> process_;
-    std::string pty_;
-};
 
 struct Node {
     std::string name;
