@@ -168,7 +168,8 @@ struct MqttClient::Impl {
         const auto length = std::min<std::size_t>(static_cast<std::size_t>(message->payloadlen),
                                                   kMqttMaxSetPayload + 1);
         impl.Push({MqttEvent::Kind::Message, message->topic,
-                   std::string(static_cast<const char*>(message->payload), length)});
+                   std::string(static_cast<const char*>(message->payload), length),
+                   message->retain});
     }
 
     static void OnPublish(mosquitto*, void* self, int id) {

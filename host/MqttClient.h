@@ -31,8 +31,9 @@ struct MqttEvent {
         Message,   // a message on a subscribed topic
     };
     Kind kind;
-    std::string text;    // Refused, Lost: the reason; Message: the topic
-    std::string payload; // Message
+    std::string text;      // Refused, Lost: the reason; Message: the topic
+    std::string payload;   // Message
+    bool retained = false; // Message: kept by the broker, not published just now
 };
 
 struct MqttWill {

@@ -49,7 +49,8 @@ void MqttGateway::AfterCycle() {
             Trouble(event.text);
             break;
         case MqttEvent::Kind::Message:
-            publisher_.Result(event.text, writes_.Handle(event.text, event.payload));
+            publisher_.Result(event.text,
+                              writes_.Handle(event.text, event.payload, event.retained));
             break;
         }
     }

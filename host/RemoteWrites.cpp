@@ -73,7 +73,8 @@ nlohmann::json RemoteWrites::Refuse(const std::string& result, const std::string
     return {{"ok", false}, {"result", result}, {"error", why}};
 }
 
-nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view payload) {
+nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view payload,
+                                    bool retained) {
     const std::string name = ItemOfSetTopic(config_.topicPrefix, topic).value_or(topic);
     // The log shows a bad payload as it came, shortened.
     const std::string shown(Trimmed(payload.substr(0, kMqttMaxSetPayload)));
@@ -85,9 +86,17 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     if (!writable_.count(name)) {
         return Refuse("refused", asked + "not listed in [mqtt] writable; nothing written");
     }
+    // The broker hands a kept message to every new connection: written, it would be written
+    // again each time the host connects.
+    if (retained) {
+        return Refuse("refused", asked + "a retained message is not a write; nothing written");
+    }
     const std::optional<PayloadValue> value = ValueOfPayload(payload);
     if (!value) {
         return Refuse("refused", asked + kMalformed + "; nothing written");
+    }
+    if (hooks_.interrupted && hooks_.interrupted()) {
+        return Refuse("not written", asked + "the host is stopping; nothing written");
     }
     const WriteOutcome outcome =
         WriteItem(session_, *item, value->value, value->text, clock_, hooks_);

@@ -33,7 +33,8 @@ public:
 
     // One message on a set topic; answers the outcome for its result topic. Runs in the
     // host's own thread between driver calls, and returns once the write has ended.
-    nlohmann::json Handle(const std::string& topic, std::string_view payload);
+    // `retained`: the broker kept the message from before.
+    nlohmann::json Handle(const std::string& topic, std::string_view payload, bool retained);
 
 private:
     // Logs `why` and answers it, without writing.
