@@ -30,6 +30,30 @@ public:
     std::vector<std::string> published;
 };
 
+// A publisher of one item, Scale.net, read through its host item as the driver completes it.
+struct OneItem {
+    explicit OneItem(MqttConfig settings) : config(std::move(settings)) {
+        ItemConfig net;
+        net.node = "Scale";
+        net.name = "net";
+        items.emplace_back(net);
+    }
+    void Read(double value, std::uint16_t quality, FILETIME stamp = {}) {
+        HostItem& item = items.front().host;
+        const std::uint32_t id = item.BeginTask();
+        platform::Variant variant = platform::Variant::Double(value);
+        platform::VariantCopyFrom(item.State().vDataValue, variant.get());
+        item.State().wQuality = quality;
+        item.State().ftTimeStamp = stamp;
+        item.ReadComplete(id, S_OK);
+    }
+    MqttConfig config;
+    RecordingSink sink;
+    ManualClock clock;
+    Publisher publisher{config, sink, clock};
+    std::deque<SessionItem> items;
+};
+
 struct Step {
     const char* what;
     enum { Read, Advance, Connect, Disconnect } action;
@@ -46,41 +70,27 @@ struct Scenario {
 
 class PublisherTest : public ::testing::TestWithParam<Scenario> {};
 
-// One item, Scale.net, read through its host item as the driver would complete it.
 TEST_P(PublisherTest, PublishesOnChangeOnHeartbeatAndAfterEachConnection) {
     MqttConfig config;
     config.heartbeatS = GetParam().heartbeatS;
-    RecordingSink sink;
-    ManualClock clock;
-    Publisher publisher(config, sink, clock);
-    ItemConfig net;
-    net.node = "Scale";
-    net.name = "net";
-    std::deque<SessionItem> items;
-    items.emplace_back(net);
-    HostItem& item = items.front().host;
+    OneItem one(config);
     for (const Step& step : GetParam().steps) {
         switch (step.action) {
-        case Step::Read: {
-            const std::uint32_t id = item.BeginTask();
-            platform::Variant value = platform::Variant::Double(step.value);
-            platform::VariantCopyFrom(item.State().vDataValue, value.get());
-            item.State().wQuality = step.quality;
-            item.ReadComplete(id, S_OK);
+        case Step::Read:
+            one.Read(step.value, step.quality);
             break;
-        }
         case Step::Advance:
-            clock.Advance(static_cast<std::int64_t>(step.value * 1000));
+            one.clock.Advance(static_cast<std::int64_t>(step.value * 1000));
             break;
         case Step::Connect:
-            publisher.Connected(items);
+            one.publisher.Connected(one.items);
             break;
         case Step::Disconnect:
-            publisher.Disconnected();
+            one.publisher.Disconnected();
             break;
         }
-        publisher.Publish(items);
-        EXPECT_EQ(sink.Topics(), step.expected) << step.what;
+        one.publisher.Publish(one.items);
+        EXPECT_EQ(one.sink.Topics(), step.expected) << step.what;
     }
 }
 
@@ -121,28 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PublisherTest, ItemsAreRetainedJsonAndWriteResultsAreNot) {
     MqttConfig config;
     config.topicPrefix = "plant/line1";
-    RecordingSink sink;
-    ManualClock clock;
-    Publisher publisher(config, sink, clock);
-    ItemConfig net;
-    net.node = "Scale";
-    net.name = "net";
-    std::deque<SessionItem> items;
-    items.emplace_back(net);
-    SessionItem& item = items.front();
-    const std::uint32_t id = item.host.BeginTask();
-    platform::Variant value = platform::Variant::Double(63.12);
-    platform::VariantCopyFrom(item.host.State().vDataValue, value.get());
-    item.host.State().wQuality = kQualityGood;
-    // 2024-05-14 09:30:12.345 UTC
-    const std::int64_t ticks = 133601526123450000;
-    item.host.State().ftTimeStamp = platform::MakeFileTime(ticks);
-    item.host.ReadComplete(id, S_OK);
-    item.replyTimeMs = 14;
+    OneItem one(config);
+    one.Read(63.12, kQualityGood, platform::MakeFileTime(133601526123450000)); // 09:30:12.345Z
+    one.items.front().replyTimeMs = 14;
 
-    publisher.Connected(items);
-    publisher.Result("plant/line1/Scale/level/set", {{"ok", true}});
-    EXPECT_EQ(sink.published,
+    one.publisher.Connected(one.items);
+    one.publisher.Result("plant/line1/Scale/level/set", {{"ok", true}});
+    EXPECT_EQ(one.sink.published,
               (std::vector<std::string>{"plant/line1/$status (retained) online",
                                         "plant/line1/Scale/net (retained) "
                                         R"({"quality":192,"quality_text":"good","reply_ms":14,)"
