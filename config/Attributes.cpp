@@ -1,7 +1,7 @@
 #include "config/Attributes.h"
 
-#include "contract/Operations.h"
 #include "contract/Constants.h"
+#include "contract/Operations.h"
 #include "platform/Com.h"
 
 #include <cstring>
@@ -53,16 +53,18 @@ ItemAttributes BuildNodeAttributes(std::u16string_view name) {
 }
 
 std::optional<ItemAttributes> BuildItemAttributes(std::u16string_view name,
-                                                  std::u16string_view operation) {
+                                                  std::u16string_view operation,
+                                                  std::int32_t linkFigure) {
     const OperationInfo* info = FindOperation(operation);
     if (!info) {
         return std::nullopt;
     }
     ItemAttributes attributes = Named(name);
     TItemAttributes& record = attributes.get();
-    record.dwAccessRights = info->accessRights;
-    record.vtRequestedDataType = info->canonicalType;
-    record.vtCanonicalDataType = info->canonicalType;
+    const ItemType type = ItemTypeOf(*info, linkFigure);
+    record.dwAccessRights = type.accessRights;
+    record.vtRequestedDataType = type.canonicalType;
+    record.vtCanonicalDataType = type.canonicalType;
     return attributes;
 }
 

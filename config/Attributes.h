@@ -26,8 +26,10 @@ private:
 
 // A node: read-write, no data type.
 ItemAttributes BuildNodeAttributes(std::u16string_view name);
-// An item: rights and data type from its operation; nothing when the caption names none.
+// An item: rights and data type from its operation (for a diagnostic item, from the figure it
+// reads); nothing when the caption names no operation.
 std::optional<ItemAttributes> BuildItemAttributes(std::u16string_view name,
-                                                  std::u16string_view operation);
+                                                  std::u16string_view operation,
+                                                  std::int32_t linkFigure = 0);
 
 } // namespace vemox

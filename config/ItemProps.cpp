@@ -2,10 +2,10 @@
 
 #include "config/Attributes.h"
 #include "config/Encodings.h"
-#include "contract/Operations.h"
 #include "config/PageSupport.h"
 #include "config/PropertySets.h"
 #include "contract/Constants.h"
+#include "contract/Operations.h"
 #include "platform/MessageBox.h"
 
 namespace vemox {
@@ -32,12 +32,14 @@ TfmItemProps::TfmItemProps(PageContext& context, const platform::PageWindowFacto
       pnlItemDigitalOutput(window_->AddPanel(kPanelPlace)),
       pnlItemWeightPoint(window_->AddPanel(kPanelPlace)),
       pnlItemState(window_->AddPanel(kPanelPlace)),
+      pnlItemLinkDiagnostics(window_->AddPanel(kPanelPlace)),
       rxsItemCounter(window_->AddSpinField(kPanelField, 0, 9, u"", &pnlItemCounter)),
       rxsItemDigitalInput(window_->AddSpinField(kPanelField, 0, 15, u"", &pnlItemDigitalInput)),
       rxsItemDigitalOutput(window_->AddSpinField(kPanelField, 0, 15, u"", &pnlItemDigitalOutput)),
       rxsItemWeightPoint(window_->AddSpinField(kPanelField, 0, 8, u"", &pnlItemWeightPoint)),
       cbxItemWightPointLevel(window_->AddChoiceList({184, 8, 113, 100}, &pnlItemWeightPoint)),
-      rxsItemState(window_->AddSpinField(kPanelField, 0, 7, u"", &pnlItemState)) {
+      rxsItemState(window_->AddSpinField(kPanelField, 0, 7, u"", &pnlItemState)),
+      cbxItemLinkFigure(window_->AddChoiceList({112, 8, 185, 250}, &pnlItemLinkDiagnostics)) {
     window_->AddLabel({kLabelLeft, 19, 110, 15}, kLabelItemName);
     window_->AddLabel({kLabelLeft, 51, 110, 15}, kLabelDescription);
     window_->AddLabel({kLabelLeft, 91, 110, 15}, kLabelScanRate);
@@ -47,6 +49,7 @@ TfmItemProps::TfmItemProps(PageContext& context, const platform::PageWindowFacto
     window_->AddLabel(kPanelLabel, kLabelOutput, &pnlItemDigitalOutput);
     window_->AddLabel(kPanelLabel, kLabelWeightPoint, &pnlItemWeightPoint);
     window_->AddLabel(kPanelLabel, kLabelStateBit, &pnlItemState);
+    window_->AddLabel(kPanelLabel, kLabelLinkFigure, &pnlItemLinkDiagnostics);
 
     edtNameItem.SetText(kInitialItemName);
     rxsScanRate.SetValue(1);
@@ -58,6 +61,10 @@ TfmItemProps::TfmItemProps(PageContext& context, const platform::PageWindowFacto
     cbxItemWightPointLevel.Add(kLevelUpper);
     cbxItemWightPointLevel.Select(0);
     rxsItemState.SetValue(0);
+    for (int i = 0; i < kLinkFigureCount; ++i) {
+        cbxItemLinkFigure.Add(FindLinkFigure(i)->caption);
+    }
+    cbxItemLinkFigure.Select(0);
     pnlEmpty.BringToFront();
 
     for (platform::TextField* field :
@@ -142,6 +149,12 @@ void TfmItemProps::SetItem(const KibShortString& itemName, PItemProperties nodeP
         if (auto level = PropertyNumber(kPropWeightPointLevel, set)) {
             cbxItemWightPointLevel.Select(*level == 0 ? 0 : 1);
         }
+        // A figure this page does not know leaves the list as it was, as a spin field would.
+        if (auto figure = PropertyNumber(kPropLinkFigure, set)) {
+            if (*figure >= 0 && *figure < kLinkFigureCount) {
+                cbxItemLinkFigure.Select(static_cast<int>(*figure));
+            }
+        }
     } catch (...) {
         FInitial = false;
         throw;
@@ -165,6 +178,9 @@ void TfmItemProps::cbxOperationChange() {
         break;
     case Operation::State:
         pnlItemState.BringToFront();
+        break;
+    case Operation::LinkDiagnostics:
+        pnlItemLinkDiagnostics.BringToFront();
         break;
     default:
         pnlEmpty.BringToFront();
@@ -212,16 +228,18 @@ void TfmItemProps::SaveItem(bool update) {
     settings.weightPoint = rxsItemWeightPoint.Value();
     settings.levelIndex = cbxItemWightPointLevel.Selected();
     settings.stateBit = rxsItemState.Value();
+    settings.linkFigure = cbxItemLinkFigure.Selected();
     std::optional<ItemAttributes> attributes =
-        BuildItemAttributes(edtNameItem.Text(), settings.operation);
+        BuildItemAttributes(edtNameItem.Text(), settings.operation, settings.linkFigure);
     std::optional<PropertySet> properties = BuildItemProperties(settings, FNodeProps.get());
     if (!attributes || !properties) {
         platform::ShowMessageBox(kBoxSelectOperation, kBoxErrorCaption, kPageBoxFlags);
         return;
     }
 
-    if (HandToHost(*item.get(), context_.Driver(), update, kChildItem, kChildItemFlags, attributes->get(), properties->get(),
-                   edtNameItem, {kBoxItemExists, kBoxBadItemNameCaption, kBoxItemAddFailed})) {
+    if (HandToHost(*item.get(), context_.Driver(), update, kChildItem, kChildItemFlags,
+                   attributes->get(), properties->get(), edtNameItem,
+                   {kBoxItemExists, kBoxBadItemNameCaption, kBoxItemAddFailed})) {
         window_->Notify(FParentHandle, WM_ITEM_SAVED);
     }
 }

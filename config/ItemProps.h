@@ -16,7 +16,7 @@ namespace vemox {
 class TfmItemProps {
 public:
     explicit TfmItemProps(PageContext& context,
-                  const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+                          const platform::PageWindowFactory& factory = platform::CreateSystemPage);
     TfmItemProps(const TfmItemProps&) = delete;
     TfmItemProps& operator=(const TfmItemProps&) = delete;
 
@@ -56,12 +56,14 @@ public:
     platform::Panel& pnlItemDigitalOutput;
     platform::Panel& pnlItemWeightPoint;
     platform::Panel& pnlItemState;
+    platform::Panel& pnlItemLinkDiagnostics;
     platform::SpinField& rxsItemCounter;
     platform::SpinField& rxsItemDigitalInput;
     platform::SpinField& rxsItemDigitalOutput;
     platform::SpinField& rxsItemWeightPoint;
     platform::ChoiceList& cbxItemWightPointLevel;
     platform::SpinField& rxsItemState;
+    platform::ChoiceList& cbxItemLinkFigure;
 
     WindowHandle FParentHandle = nullptr;
     bool FInitial = false;

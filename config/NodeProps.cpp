@@ -180,8 +180,9 @@ void TfmNodeProps::SaveNode(bool update) {
     node.serial = rxsSerialNumber.Value();
     PropertySet properties = BuildNodeProperties(node);
 
-    if (HandToHost(*item.get(), context_.Driver(), update, kChildNode, kChildNodeFlags, attributes.get(), properties.get(),
-                   edtNameNode, {kBoxNodeExists, kBoxBadNodeNameCaption, kBoxNodeAddFailed})) {
+    if (HandToHost(*item.get(), context_.Driver(), update, kChildNode, kChildNodeFlags,
+                   attributes.get(), properties.get(), edtNameNode,
+                   {kBoxNodeExists, kBoxBadNodeNameCaption, kBoxNodeAddFailed})) {
         window_->Notify(FParentHandle, WM_NODE_SAVED);
     }
 }

@@ -16,7 +16,7 @@ namespace vemox {
 class TfmNodeProps {
 public:
     explicit TfmNodeProps(PageContext& context,
-                  const platform::PageWindowFactory& factory = platform::CreateSystemPage);
+                          const platform::PageWindowFactory& factory = platform::CreateSystemPage);
     TfmNodeProps(const TfmNodeProps&) = delete;
     TfmNodeProps& operator=(const TfmNodeProps&) = delete;
 

@@ -1,7 +1,7 @@
 #include "config/PageSupport.h"
 
-#include "contract/Constants.h"
 #include "config/PropertySets.h"
+#include "contract/Constants.h"
 #include "platform/MessageBox.h"
 #include "platform/VariantConvert.h"
 
@@ -110,9 +110,10 @@ std::u16string ShortStringText(const KibShortString& text) {
     return std::u16string(ShortStringView(text));
 }
 
-bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind, std::int32_t childFlags,
-                const TItemAttributes& attributes, PItemProperties properties,
-                platform::TextField& nameField, const SaveRefusalTexts& texts) {
+bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind,
+                std::int32_t childFlags, const TItemAttributes& attributes,
+                PItemProperties properties, platform::TextField& nameField,
+                const SaveRefusalTexts& texts) {
     HRESULT result = S_OK;
     if (update) {
         result = host.UpdateItem(attributes, properties);

@@ -26,11 +26,13 @@ struct SaveRefusalTexts {
 };
 
 // Hands a built node or item to the host: added under the host object (with the child's kind,
-// the fixed value that goes with it and the driver's interface) or updated in place. A refusal is shown to the
-// operator, a taken name also moves the focus to the name field. True when the host accepted.
-bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind, std::int32_t childFlags,
-                const TItemAttributes& attributes, PItemProperties properties,
-                platform::TextField& nameField, const SaveRefusalTexts& texts);
+// the fixed value that goes with it and the driver's interface) or updated in place. A refusal is
+// shown to the operator, a taken name also moves the focus to the name field. True when the host
+// accepted.
+bool HandToHost(IKibItem& host, IKibDriver3* driver, bool update, std::int32_t childKind,
+                std::int32_t childFlags, const TItemAttributes& attributes,
+                PItemProperties properties, platform::TextField& nameField,
+                const SaveRefusalTexts& texts);
 
 // Sets the three outputs of a page operation to 0.
 void ClearPageOutputs(WindowHandle* child, std::int32_t* width, std::int32_t* height) noexcept;

@@ -51,7 +51,9 @@ PropertySet& PropertySet::operator=(PropertySet&& other) noexcept {
     return *this;
 }
 
-PropertySet::~PropertySet() { Clear(); }
+PropertySet::~PropertySet() {
+    Clear();
+}
 
 void PropertySet::Reserve(std::int32_t capacity) {
     if (capacity <= capacity_) {

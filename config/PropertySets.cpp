@@ -1,8 +1,8 @@
 #include "config/PropertySets.h"
 
 #include "config/Encodings.h"
-#include "platform/Com.h"
 #include "platform/Clock.h"
+#include "platform/Com.h"
 #include "platform/VariantConvert.h"
 
 namespace vemox {
@@ -10,22 +10,29 @@ namespace {
 
 using platform::Variant;
 
-// The item's own numbers, each stored only for the operation it parameterises.
+// The item's own numbers, each stored only for the operation it parameterises. The records of
+// the eight operations the host has always known are in every set (Null when not theirs); a
+// later operation's record is in its own items' sets only, so that every other set stays as
+// it always was.
 struct ParameterRecord {
     std::int32_t id;
     const char16_t* description;
     Operation owner;
     std::int32_t ItemSettings::*field;
+    bool inEverySet;
 };
 
 const ParameterRecord kParameters[] = {
-    {kPropCounter, kTextCounter, Operation::Counter, &ItemSettings::counter},
-    {kPropDigitalInput, kTextDigitalInput, Operation::DigitalInputs, &ItemSettings::input},
-    {kPropDigitalOutput, kTextDigitalOutput, Operation::DigitalOutputs, &ItemSettings::output},
-    {kPropWeightPoint, kTextWeightPoint, Operation::WeightPoints, &ItemSettings::weightPoint},
+    {kPropCounter, kTextCounter, Operation::Counter, &ItemSettings::counter, true},
+    {kPropDigitalInput, kTextDigitalInput, Operation::DigitalInputs, &ItemSettings::input, true},
+    {kPropDigitalOutput, kTextDigitalOutput, Operation::DigitalOutputs, &ItemSettings::output,
+     true},
+    {kPropWeightPoint, kTextWeightPoint, Operation::WeightPoints, &ItemSettings::weightPoint, true},
     {kPropWeightPointLevel, kTextWeightPointLevel, Operation::WeightPoints,
-     &ItemSettings::levelIndex},
-    {kPropStateBit, kTextStateBit, Operation::State, &ItemSettings::stateBit},
+     &ItemSettings::levelIndex, true},
+    {kPropStateBit, kTextStateBit, Operation::State, &ItemSettings::stateBit, true},
+    {kPropLinkFigure, kTextLinkFigure, Operation::LinkDiagnostics, &ItemSettings::linkFigure,
+     false},
 };
 
 // Null lets the item follow its node's rate. A node rate that cannot be compared with a
@@ -68,21 +75,23 @@ std::optional<PropertySet> BuildItemProperties(const ItemSettings& item,
     if (!operation) {
         return std::nullopt;
     }
+    const ItemType type = ItemTypeOf(*operation, item.linkFigure);
     PropertySet set;
-    set.Append(kPropCanonicalType, VT_I2, kTextCanonicalType,
-               Variant::Int32(operation->canonicalType));
+    set.Append(kPropCanonicalType, VT_I2, kTextCanonicalType, Variant::Int32(type.canonicalType));
     set.Append(kPropValue, VT_VARIANT, kTextValue, Variant::Int32(0));
     set.Append(kPropQuality, VT_I2, kTextQuality, Variant::Int32(kQualityUncertain));
     set.Append(kPropTimeStamp, VT_DATE, kTextTimeStamp, Variant::Date(platform::LocalNow()));
     set.Append(kPropAccessRights, VT_I4, kTextAccessRights,
-               Variant::Int32(static_cast<std::int32_t>(operation->accessRights)));
+               Variant::Int32(static_cast<std::int32_t>(type.accessRights)));
     set.Append(kPropDescription, VT_BSTR, kTextItemDescription, Variant::Text(item.description));
     set.Append(kPropScanRate, VT_R4, kTextScanRate, ItemScanRate(item.scanRateSeconds, nodeProps));
     set.Append(kPropOperation, VT_BSTR, kTextOperation, Variant::Text(operation->caption));
     for (const ParameterRecord& parameter : kParameters) {
-        set.Append(parameter.id, VT_UI1, parameter.description,
-                   parameter.owner == operation->operation ? Variant::Int32(item.*parameter.field)
-                                                           : Variant::Null());
+        const bool own = parameter.owner == operation->operation;
+        if (own || parameter.inEverySet) {
+            set.Append(parameter.id, VT_UI1, parameter.description,
+                       own ? Variant::Int32(item.*parameter.field) : Variant::Null());
+        }
     }
     return set;
 }

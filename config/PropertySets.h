@@ -36,14 +36,16 @@ struct ItemSettings {
     std::int32_t weightPoint = 0;
     std::int32_t levelIndex = 0; // 0 lower level, 1 upper level
     std::int32_t stateBit = 0;
+    std::int32_t linkFigure = 0; // what a diagnostic item reads (LinkFigure)
 };
 
 // The six node records; both address and serial number are stored whichever one identifies.
 PropertySet BuildNodeProperties(const NodeSettings& node);
 
-// The fourteen item records, stamped with the local time of the call. The item keeps a scan
-// rate of its own only when it differs from the one in the node's set. Nothing when the
-// operation is not one of the table's captions: such an item cannot be stored.
+// The fourteen item records (fifteen for a diagnostic item, which stores the figure it reads and
+// takes its data type and access rights from it), stamped with the local time of the call. The item
+// keeps a scan rate of its own only when it differs from the one in the node's set. Nothing when
+// the operation is not one of the table's captions: such an item cannot be stored.
 std::optional<PropertySet> BuildItemProperties(const ItemSettings& item, PItemProperties nodeProps);
 
 // ---- Reading the sets the host hands back ----

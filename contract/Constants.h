@@ -72,6 +72,7 @@ constexpr std::int32_t kPropDigitalOutput = 5007;
 constexpr std::int32_t kPropWeightPoint = 5008;
 constexpr std::int32_t kPropWeightPointLevel = 5009;
 constexpr std::int32_t kPropStateBit = 5010;
+constexpr std::int32_t kPropLinkFigure = 5011;
 
 // ---- Description texts of the property records, as the host shows them ----
 // The node description text is also what a new node's description starts as.
@@ -94,6 +95,7 @@ inline constexpr char16_t kTextDigitalOutput[] = u"Номер дискретно
 inline constexpr char16_t kTextWeightPoint[] = u"Номер весовой точки";
 inline constexpr char16_t kTextWeightPointLevel[] = u"Нижний/верхний уровень весовой точки";
 inline constexpr char16_t kTextStateBit[] = u"Номер бита состояния";
+inline constexpr char16_t kTextLinkFigure[] = u"Показатель связи";
 
 // ---- Node and item settings as the pages hold them ----
 inline constexpr char16_t kPortPrefix[] = u"COM"; // port names are "COM" and the number
@@ -177,6 +179,7 @@ inline constexpr char16_t kLabelInput[] = u"Номер входа:";
 inline constexpr char16_t kLabelOutput[] = u"Номер выхода:";
 inline constexpr char16_t kLabelWeightPoint[] = u"Номер точки:";
 inline constexpr char16_t kLabelStateBit[] = u"Номер бита:";
+inline constexpr char16_t kLabelLinkFigure[] = u"Показатель:";
 inline constexpr char16_t kLevelLower[] = u"Нижний уровень";
 inline constexpr char16_t kLevelUpper[] = u"Верхний уровень";
 inline constexpr char16_t kHintItemName[] = u"Имя переменной";

@@ -3,12 +3,14 @@
 #include "config/PropertySets.h"
 #include "contract/Constants.h"
 #include "driver/Globals.h"
+#include "driver/LinkFigures.h"
 #include "driver/Main.h"
+#include "driver/Sharing.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
+#include "platform/VariantConvert.h"
 #include "protocol/Reply.h"
 #include "protocol/Request.h"
-#include "driver/Sharing.h"
 
 #include <cstring>
 #include <vector>
@@ -29,6 +31,29 @@ void AnswerDosingRead(OPCITEMSTATE* state) {
     state->vDataValue.lVal = 0;
 }
 
+// A diagnostic item is answered from the driver's own figures of the controller's link, at
+// once: nothing is asked of the controller, so a silent one is not woken. Writing true to the
+// reset figure clears them; any other write has nothing to write to (the task fails).
+void AnswerLinkDiagnostics(const TQueuedTask& task, TDevice& device) {
+    OPCITEMSTATE* state = task.ptrItemState;
+    const LinkFigureInfo* figure =
+        FindLinkFigure(ReadByteProperty(task.ptrItemProperties, kPropLinkFigure));
+    if (!state || !figure) {
+        return;
+    }
+    if (IsReadTask(task.Task)) {
+        ReadLinkFigure(device.Link, figure->figure, state->vDataValue);
+    } else if (IsWriteTask(task.Task) && figure->figure == LinkFigure::Reset) {
+        if (platform::VariantToBool(state->vDataValue)) {
+            device.Link = TLinkFigures{};
+        }
+    } else {
+        return;
+    }
+    state->ftTimeStamp = platform::UtcNow();
+    state->wQuality = kQualityGood;
+}
+
 } // namespace
 
 bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16_t deviceIndex,
@@ -37,6 +62,10 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
     const Addressing addressing = ReadAddressing(task.ptrNodeProperties);
     const Operation operation = OperationOf(ReadOperationText(task.ptrItemProperties));
     RequestBody body;
+    if (operation == Operation::LinkDiagnostics) {
+        AnswerLinkDiagnostics(task, port.Devices.at(deviceIndex));
+        return false;
+    }
     if (IsReadTask(task.Task)) {
         if (operation == Operation::DosingControl) {
             AnswerDosingRead(task.ptrItemState);
@@ -47,8 +76,8 @@ bool TComPortDriver::BuildRequest(TQueuedTask& task, TComPort& port, std::uint16
         }
     } else if (IsWriteTask(task.Task) && task.ptrItemState) {
         if (!WriteRequest(operation, ReadWriteTarget(operation, task.ptrItemProperties),
-                          task.ptrItemState->vDataValue,
-                          port.Devices.at(deviceIndex).SaveData, body)) {
+                          task.ptrItemState->vDataValue, port.Devices.at(deviceIndex).SaveData,
+                          body)) {
             return false;
         }
     } else {

@@ -3,10 +3,10 @@
 
 #include "contract/PluginInterface.h"
 #include "driver/Registry.h"
+#include "driver/Sharing.h"
 #include "driver/WaitList.h"
 #include "platform/Com.h"
 #include "protocol/Reply.h"
-#include "driver/Sharing.h"
 
 #include <memory>
 #include <string>
@@ -120,7 +120,7 @@ private:
     // Writes the verdict into the task's item state and queues its completion; the task must
     // already be off the lists.
     void SettleTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
-                    bool answered, bool& firstReport) noexcept;
+                    TDevice* device, bool answered, bool& firstReport) noexcept;
     // Completes every task of the command with one verdict and drops the command unsent.
     void FailCommand(TComPort& port, TCommand* command, const Verdict& verdict) noexcept;
 

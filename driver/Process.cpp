@@ -108,6 +108,7 @@ void TKibProcess::OnTimer(TComPortDriver& driver) noexcept {
                 WriteLog(driver, GetPortName(number) + kLogTx + GetStrData(head->Data, head->Size));
             } else {
                 device->State = sdFailed;
+                ++device->Link.RefusedWrites;
                 WriteLog(driver, GetPortName(number) + kLogWriteError);
             }
         }

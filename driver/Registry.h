@@ -53,6 +53,25 @@ struct TCommand {
 
 enum TStateDevice : std::uint8_t { sdSuccess = 0, sdErrorInit = 1, sdNotAnswer = 2, sdFailed = 3 };
 
+// What the driver has seen of its link to one controller: kept by the paths that decide each
+// exchange's outcome, read by the diagnostic items without any exchange. Counts are 64-bit;
+// reply times are whole milliseconds from the write to the complete reply.
+struct TLinkFigures {
+    std::uint64_t Replies = 0;
+    std::uint64_t NoAnswer = 0;
+    std::uint64_t ChecksumErrors = 0;
+    std::uint64_t Mismatches = 0;
+    std::uint64_t Repeats = 0;
+    std::uint64_t RefusedWrites = 0;
+    std::uint64_t GoodWrites = 0;
+    std::uint64_t FailedWrites = 0;
+    std::int64_t LastReplyMs = 0;
+    std::int64_t MinReplyMs = 0;
+    std::int64_t MaxReplyMs = 0;
+    double LastGoodReply = 0; // local date-time, as every time the driver keeps; 0 before the first
+    bool LinkUp = false;      // up after a good reply, down after a request failed for good
+};
+
 struct TDevice {
     std::uint16_t Address = 0;
     std::uint32_t Serial = 0;
@@ -60,6 +79,7 @@ struct TDevice {
     double LastTimeSend = 0;
     bool TryConnect = true;
     TSaveData SaveData;
+    TLinkFigures Link;
 };
 
 struct TComPort {

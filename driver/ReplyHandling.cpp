@@ -3,7 +3,9 @@
 #include "config/PropertySets.h"
 #include "contract/Constants.h"
 #include "driver/Globals.h"
+#include "driver/LinkFigures.h"
 #include "driver/Main.h"
+#include "driver/Process.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
@@ -194,6 +196,9 @@ bool TComPortDriver::IsAnswer(TComPort& port, TCommand& head, const std::uint8_t
     switch (ClassifyFrame(request, frame, length)) {
     case FrameRole::Stray:
         head.SawStray = true;
+        if (TDevice* device = DeviceOf(port, head)) {
+            ++device->Link.Mismatches;
+        }
         return false;
     case FrameRole::Copy:
         if (!ambiguous) {
@@ -226,16 +231,21 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
     const bool hasBody = body && length > 0;
     const bool answered = body != nullptr; // something came, even if nothing was left of it
     j.crcError = command->WithCrc && hasBody && CalcCRC(body, length, 0) != 0;
+    if (j.crcError && j.device) {
+        ++j.device->Link.ChecksumErrors;
+    }
 
     if (!hasBody || j.crcError) {
         const std::int32_t limit = std::min<std::int32_t>(DriverSettings.CountTry, kMaxTryCount);
         if (j.device && j.device->TryConnect && command->TryCount < limit) {
             command->State = csWaiting;
             j.device->State = sdSuccess;
+            ++j.device->Link.Repeats;
             return false;
         }
         if (j.device) {
             j.device->TryConnect = false;
+            CountLinkDown(j.device->Link, !hasBody && command->TryCount > 0);
         }
     }
 
@@ -253,7 +263,11 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
             if (j.lengthOk) {
                 RefreshCache(*j.device, j.request, j.values);
                 accepted = true;
+                CountGoodReply(j.device->Link, platform::LocalNow(), command->SendTime);
             }
+        }
+        if (!accepted) {
+            ++j.device->Link.Mismatches;
         }
     }
     if (!accepted && j.device && command->TryCount > 0) {
@@ -295,7 +309,7 @@ bool TComPortDriver::ProcessReply(TComPort& port, TCommand* command, const std::
             verdict.stamp = platform::UtcNow();
         }
         FWaitTask.Remove(task);
-        SettleTask(task, verdict, *command, answered, firstReport);
+        SettleTask(task, verdict, *command, j.device, answered, firstReport);
     }
     FCompleting.clear();
     return true;
@@ -352,11 +366,11 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
         std::u16string line = GetPortName(j.port->Port);
         if (task) {
             if (UsesNetworkAddress(task->ptrNodeProperties)) {
-                line += kLogAddress + platform::DecimalText(
-                                          ReadInteger(task->ptrNodeProperties, kPropAddress));
+                line += kLogAddress +
+                        platform::DecimalText(ReadInteger(task->ptrNodeProperties, kPropAddress));
             } else {
-                line += kLogSerial + platform::DecimalText(
-                                         ReadInteger(task->ptrNodeProperties, kPropSerial));
+                line += kLogSerial +
+                        platform::DecimalText(ReadInteger(task->ptrNodeProperties, kPropSerial));
             }
         } else if (device && j.request.addressSize == kSerialAddressSize) {
             line += kLogSerial + platform::DecimalText(device->Serial);
@@ -369,7 +383,10 @@ TComPortDriver::Verdict TComPortDriver::JudgeTask(ReplyJudgement& j, const TQueu
 }
 
 void TComPortDriver::SettleTask(TQueuedTask* task, const Verdict& verdict, const TCommand& command,
-                                bool answered, bool& firstReport) noexcept {
+                                TDevice* device, bool answered, bool& firstReport) noexcept {
+    if (device && IsWriteTask(task->Task)) {
+        ++(verdict.outcome == S_OK ? device->Link.GoodWrites : device->Link.FailedWrites);
+    }
     if (task->ptrItemState) {
         task->ptrItemState->ftTimeStamp = verdict.stamp;
         task->ptrItemState->wQuality = verdict.quality;
@@ -472,7 +489,7 @@ void TComPortDriver::FailCommand(TComPort& port, TCommand* command,
     for (std::size_t i = FCompleting.size(); i-- > 0;) {
         TQueuedTask* task = FCompleting[i];
         FWaitTask.Remove(task);
-        SettleTask(task, verdict, *command, false, firstReport);
+        SettleTask(task, verdict, *command, DeviceOf(port, *command), false, firstReport);
     }
     FCompleting.clear();
     FreeCommand(command);

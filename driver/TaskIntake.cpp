@@ -4,11 +4,11 @@
 #include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "driver/Main.h"
+#include "driver/Sharing.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 #include "platform/FloatEnvironment.h"
 #include "platform/VariantConvert.h"
-#include "driver/Sharing.h"
 
 #include <memory>
 #include <unordered_map>
@@ -60,8 +60,24 @@ bool TComPortDriver::ServeTask(TQueuedTask& task) {
         // Out-of-range keys are cut to the record's widths, so they still find their record.
         const std::uint16_t device = FindOrAddDevice(port, static_cast<std::uint16_t>(address),
                                                      static_cast<std::uint32_t>(serial));
+        // A write refused before it could go out (a value the controller cannot hold, an
+        // item that is not writable) is a failed write of this controller all the same.
+        const auto refusedWrite = [&] {
+            const bool answered = task.ptrItemState && task.ptrItemState->wQuality == kQualityGood;
+            if (IsWriteTask(task.Task) && !answered) {
+                ++port.Devices[device].Link.FailedWrites;
+            }
+        };
         TCommand* built = nullptr;
-        if (!BuildRequest(task, port, device, built)) {
+        bool queued = false;
+        try {
+            queued = BuildRequest(task, port, device, built);
+        } catch (...) {
+            refusedWrite();
+            throw;
+        }
+        if (!queued) {
+            refusedWrite();
             return false;
         }
         CommandHolder command(built);

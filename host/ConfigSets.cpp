@@ -30,6 +30,7 @@ PropertySet ItemPropertiesOf(const ItemConfig& item, const NodeConfig& node,
     settings.weightPoint = item.parameter;
     settings.stateBit = item.parameter;
     settings.levelIndex = item.level;
+    settings.linkFigure = item.parameter;
     auto set = BuildItemProperties(settings, nodeProps);
     if (!set) {
         throw ConfigError("item '" + item.FullName() + "': operation cannot be stored");

@@ -157,15 +157,20 @@ bool DriverSession::Write(SessionItem& item, const platform::Variant& value) {
     return true;
 }
 
+SessionItem& DriverSession::AddProbe(SessionNode& node, const ItemConfig& config) {
+    SessionItem& probe = probes_.emplace_back(config);
+    probe.node = &node;
+    probe.properties = ItemPropertiesOf(config, node.config, node.properties.get());
+    return probe;
+}
+
 std::optional<std::uint8_t>
 DriverSession::ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs, const RunHooks& hooks) {
     ItemConfig config;
     config.node = node.config.name;
     config.name = "net weight for the decimal places";
     config.operation = &OperationAt(static_cast<int>(Operation::NetWeight));
-    SessionItem& probe = probes_.emplace_back(config);
-    probe.node = &node;
-    probe.properties = ItemPropertiesOf(config, node.config, node.properties.get());
+    SessionItem& probe = AddProbe(node, config);
 
     // The driver keeps the status byte to itself; the host sees the reply on its way there.
     const auto port = static_cast<TComPortNum>(node.config.portNumber);

@@ -87,6 +87,10 @@ public:
     bool AllIdle() const;
 
     std::deque<SessionItem>& Items() noexcept { return items_; }
+    std::deque<SessionNode>& Nodes() noexcept { return nodes_; }
+    // An item the host reads for itself, beside the configured ones; it lives as long as the
+    // session, since the driver may hold its task until then.
+    SessionItem& AddProbe(SessionNode& node, const ItemConfig& config);
     SessionItem* FindItem(const std::string& name);
     const HostConfig& Config() const noexcept { return config_; }
     std::int64_t WatchdogMs() const noexcept { return watchdogMs_; }

@@ -1,5 +1,7 @@
 #include "host/HostConfig.h"
 
+#include "host/ControllerLinks.h"
+
 #include "contract/Constants.h"
 #include "host/ConfigReader.h"
 #include "host/MqttSection.h"
@@ -191,6 +193,27 @@ constexpr ParameterRule kParameterRules[] = {
     {Operation::State, "bit", 7},
 };
 
+// A diagnostic item names the figure it reads: `counter = "no_answer"`, or the caption the item
+// page lists ("Нет ответа").
+constexpr std::string_view kLinkFigureKey = "counter";
+
+int ReadLinkFigure(const ConfigReader& reader, const toml::table& table, const std::string& item) {
+    const std::string name = reader.Text(table, kLinkFigureKey).value_or("");
+    if (const auto figure = LinkFigureByName(name)) {
+        return static_cast<int>(*figure);
+    }
+    std::string known;
+    for (int i = 0; i < kLinkFigureCount; ++i) {
+        known +=
+            std::string(i ? ", " : "") + std::string(LinkFigureKey(static_cast<LinkFigure>(i)));
+    }
+    const toml::node* given = table.get(kLinkFigureKey);
+    reader.Fail(given ? given->source() : table.source(), "item '" + item +
+                                                              "' needs counter = one of " + known +
+                                                              " (or the figure's caption)");
+    return 0;
+}
+
 void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     const toml::array* sections = reader.Sections(root, "item");
     if (!sections) {
@@ -224,9 +247,16 @@ void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& 
             reader.Fail(table.get("operation")->source(),
                         "unknown operation \"" + caption + "\"; the operations are " + known);
         }
+        const bool diagnostic = item.operation->operation == Operation::LinkDiagnostics;
+        if (diagnostic) {
+            item.parameter = ReadLinkFigure(reader, table, item.FullName());
+        }
         // Exactly the parameter the operation uses, so that a value meant for another
         // operation is not silently ignored.
         for (const ParameterRule& rule : kParameterRules) {
+            if (diagnostic && std::string_view(rule.key) == kLinkFigureKey) {
+                continue; // a diagnostic item names its figure with the same key
+            }
             const bool wanted = rule.operation == item.operation->operation;
             const toml::node* given = table.get(rule.key);
             if (wanted) {

@@ -42,8 +42,9 @@ struct ItemConfig {
     std::string node;
     std::string name;
     const OperationInfo* operation = nullptr;
-    int parameter = 0; // counter, input, output, weight point or state bit; 0 when unused
-    int level = 0;     // weight points: 0 lower, 1 upper
+    // Counter, input, output, weight point, state bit or link figure; 0 when unused.
+    int parameter = 0;
+    int level = 0;                           // weight points: 0 lower, 1 upper
     std::optional<std::int32_t> scanSeconds; // own scan rate; the node's when absent
     std::string description;
 

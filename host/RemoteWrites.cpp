@@ -109,9 +109,7 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     }
     return {{"ok", outcome.Acknowledged()},
             {"result", result},
-            {"value", value->value.type() == VT_BOOL
-                          ? nlohmann::json(value->value.get().boolVal != 0)
-                          : ValueJson(value->value.get())},
+            {"value", ValueJson(value->value.get())},
             {"quality", outcome.quality},
             {"quality_text", QualityWords(outcome.quality)}};
 }

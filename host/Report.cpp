@@ -96,6 +96,15 @@ std::string ValueText(const VARIANT& value) {
     if (value.vt == VT_R8 && value.dblVal == 0.0) {
         return "0";
     }
+    if (value.vt == VT_BOOL) {
+        return value.boolVal ? "true" : "false";
+    }
+    if (value.vt == VT_DATE) { // the driver's own dates (a link's last good reply) are UTC
+        return value.date == 0
+                   ? "-"
+                   : TimeStampText(platform::MakeFileTime(
+                         platform::CivilToFileTimeTicks(platform::SplitDateTime(value.date))));
+    }
     try {
         return platform::Utf16ToUtf8(platform::VariantToText(value));
     } catch (const platform::ConversionError&) {
@@ -153,6 +162,12 @@ std::string PlainLine(const SessionItem& item) {
 nlohmann::json ValueJson(const VARIANT& value) {
     if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
         return nullptr;
+    }
+    if (value.vt == VT_BOOL) {
+        return value.boolVal != 0;
+    }
+    if (value.vt == VT_DATE) {
+        return ValueText(value);
     }
     try {
         return platform::VariantToDouble(value);

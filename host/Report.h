@@ -22,7 +22,8 @@ bool IsGood(const SessionItem& item);
 
 std::string TableText(const std::deque<SessionItem>& items);
 std::string PlainLine(const SessionItem& item);
-// A number where the value is one, a text otherwise, null before the first value.
+// A number where the value is one, true or false, a date-time as text, null before the first
+// value.
 nlohmann::json ValueJson(const VARIANT& value);
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
 

@@ -2,6 +2,7 @@
 // lines, so that weights can be read without the server.
 #include "config/Encodings.h"
 #include "contract/Constants.h"
+#include "host/ControllerLinks.h"
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
 #include "host/ItemWrite.h"
@@ -148,6 +149,7 @@ int CommandRun(const Options& options, bool plainRequested) {
             }
         }
     }
+    ControllerLinks links(session);
     // Publishing starts with polling: values go out as soon as the broker takes the
     // connection, whenever that is.
     std::unique_ptr<MqttGateway> mqtt;
@@ -164,7 +166,8 @@ int CommandRun(const Options& options, bool plainRequested) {
                 return;
             }
             lastDraw = clock.NowMs();
-            std::string screen = "\x1b[H\x1b[J" + TableText(session.Items());
+            std::string screen =
+                "\x1b[H\x1b[J" + TableText(session.Items()) + "\n" + LinksTableText(links.Read());
             for (const std::string& line : recent) {
                 screen += line + "\n";
             }
@@ -198,19 +201,25 @@ int CommandRead(const Options& options, bool json) {
     const LineOpener lines = KeptLines(clock, config);
     DriverSession session(std::move(config), DriverPathOf(options), clock,
                           MakeLogSink(options, nullptr), lines);
-    std::vector<SessionItem*> all;
+    // Diagnostic items are read after the others, so that they tell how those reads went.
+    std::vector<SessionItem*> exchanges;
+    std::vector<SessionItem*> diagnostics;
     for (SessionItem& item : session.Items()) {
-        all.push_back(&item);
+        const bool diagnostic = item.config.operation->operation == Operation::LinkDiagnostics;
+        (diagnostic ? diagnostics : exchanges).push_back(&item);
     }
-    session.Read(all);
+    session.Read(exchanges);
     session.RunUntil([&] { return session.AllIdle(); }, ReadDeadline(session, clock), false,
                      RealTimeHooks());
+    session.Read(diagnostics);
     bool allGood = true;
     for (const SessionItem& item : session.Items()) {
         allGood = allGood && IsGood(item);
     }
     if (json) {
-        std::cout << ItemsJson(session.Items()).dump(2) << std::endl;
+        nlohmann::json document = ItemsJson(session.Items());
+        document["controllers"] = LinksJson(ControllerLinks(session).Read());
+        std::cout << document.dump(2) << std::endl;
     } else {
         for (const SessionItem& item : session.Items()) {
             std::cout << PlainLine(item) << "\n";

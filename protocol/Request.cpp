@@ -83,6 +83,7 @@ bool ReadRequest(Operation operation, std::uint8_t parameter, RequestBody& body)
         body.command = kCmdReadState;
         return true;
     case Operation::DosingControl:
+    case Operation::LinkDiagnostics:
     case Operation::None:
         break;
     }

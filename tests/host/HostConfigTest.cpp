@@ -218,6 +218,14 @@ INSTANTIATE_TEST_SUITE_P(
             kPortAndNode +
                 "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес Нетто\"\nbit = 1\n",
             "bad.toml:18: 'bit' does not belong"},
+        BadConfig{"UnknownLinkFigure",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = "
+                                 "\"Диагностика связи\"\ncounter = \"replys\"\n",
+                  "bad.toml:18: item 'Scale.a' needs counter = one of link, replies,"},
+        BadConfig{"LinkFigureByNumber",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = "
+                                 "\"Диагностика связи\"\ncounter = 2\n",
+                  "bad.toml:18: 'counter' must be a text in quotes"},
         BadConfig{"WeightPointWithoutLevel",
                   kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Весовые "
                                  "точки\"\npoint = 1\n",

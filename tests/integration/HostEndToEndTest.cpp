@@ -284,6 +284,64 @@ TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterruptOrHangUp) {
     sim.Stop();
 }
 
+// The driver's figures of a controller's link against the faults the simulator plays, one
+// request each (CountTry 2, no pacing): a silent controller (written twice, fails once), a
+// checksum error (no repeat once the controller stopped answering), another controller's
+// reply (a frame that does not match, then the time-out), a slow reply, and good ones.
+TEST(HostEndToEnd, LinkFiguresCountWhatTheLineDid) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "links.toml",
+        ConfigText(300, 2, true, {{"Hopper", "address = 1"}},
+                   {{"Hopper", "net", "Вес Нетто", ""},
+                    {"Hopper", "gross", "Вес Брутто", ""},
+                    {"Hopper", "counter1", "Счетчик", "counter = 1"},
+                    {"Hopper", "state0", "Состояние", "bit = 0"},
+                    {"Hopper", "input0", "Дискретные входы", "input = 0"},
+                    {"Hopper", "replies", "Диагностика связи", "counter = \"Ответов получено\""}},
+                   0));
+    Sim sim(
+        {"--demo", "--fault-script", "1:no-reply,2:no-reply,3:bad-crc,4:wrong-address,5:late=200"});
+    const Finished run = Host(config, sim.Pty(), {"read", "--once", "--json"});
+    const auto document = nlohmann::json::parse(run.out);
+    ASSERT_EQ(document.at("controllers").size(), 1u) << run.out;
+    const auto& link = document.at("controllers")[0];
+    EXPECT_EQ(link.at("node"), "Hopper");
+    EXPECT_TRUE(link.at("link").get<bool>()) << "up again after the last good reply";
+    const std::map<std::string, double> counts = {{"no_answer", 2},       {"repeats", 1},
+                                                  {"checksum_errors", 1}, {"mismatches", 1},
+                                                  {"replies", 2},         {"refused_writes", 0}};
+    for (const auto& [figure, count] : counts) {
+        EXPECT_EQ(link.at(figure).get<double>(), count) << figure << ": " << link.dump();
+    }
+    EXPECT_GE(link.at("max_reply_ms").get<double>(), 200) << "the slow reply";
+    EXPECT_LE(link.at("min_reply_ms").get<double>(), link.at("max_reply_ms").get<double>());
+    EXPECT_DOUBLE_EQ(Items(run).at("Hopper.replies").at("value").get<double>(), 2)
+        << "a diagnostic item reads the same figure";
+    sim.Stop();
+}
+
+// A controller that falls silent for a while: the link figure goes down and comes back up
+// by itself once it answers again (CountTry 1, polled again every 500 ms while silent). Some
+// 30 ms an exchange: the link has been seen up before the controller falls silent.
+TEST(HostEndToEnd, TheLinkFigureGoesDownAndComesBackWithTheController) {
+    TempDir dir;
+    const std::string config = dir.Write(
+        "down.toml",
+        ConfigText(200, 1, true, {{"Hopper", "address = 1\nscan_rate = 0"}},
+                   {{"Hopper", "net", "Вес Нетто", ""},
+                    {"Hopper", "link", "Диагностика связи", "counter = \"link\"\nscan_rate = 1"}},
+                   500));
+    Sim sim({"--demo", "--fault-script", "200:no-reply,201:no-reply,202:no-reply,203:no-reply"});
+    Process host(HostArgs(config, sim.Pty(), {"run", "--plain"}));
+    for (const char* state : {"Hopper.link = true", "Hopper.link = false", "Hopper.link = true"}) {
+        ASSERT_TRUE(host.WaitForText(state, kRunMs)) << state << "\n" << host.Output();
+    }
+    host.Signal(SIGINT);
+    EXPECT_EQ(host.Wait(kStartMs).exitCode, 0);
+    sim.Stop();
+}
+
 // Several different requests to one controller at scan rate 0. The reply to exchange 20 comes
 // 500 ms after its time-out; the request is repeated, takes that late reply (it cannot be told
 // from the repeat's own), and the repeat's own reply must not be taken by the next request.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -590,6 +591,163 @@ TEST_F(OnLine, WeightsAreTheNearestDoublesOfTheirDecimalsInAnyHostFloatState) {
             }
         }
     }
+}
+
+// The figures of a controller's link, read as a host reads them: through diagnostic items,
+// which complete inside RunTasks without a frame.
+class LinkFigures : public OnLine {
+protected:
+    std::vector<double> Read(PropertySet& node) {
+        std::vector<double> values;
+        const std::size_t writes = Writes();
+        for (int figure = 0; figure < kLinkFigureCount; ++figure) {
+            PropertySet item = Item(u"Диагностика связи", kPropLinkFigure, figure);
+            HostTask& task = Task(tSyncRead, 900, node, item);
+            driver_->RunTasks(0);
+            EXPECT_EQ(task.result, S_OK) << figure;
+            EXPECT_EQ(task.state.wQuality, 192) << figure;
+            const VARIANT& v = task.state.vDataValue;
+            values.push_back(v.vt == VT_BOOL   ? (v.boolVal ? 1 : 0)
+                             : v.vt == VT_DATE ? v.date
+                                               : v.dblVal);
+        }
+        EXPECT_EQ(Writes(), writes) << "a diagnostic read asks nothing of the controller";
+        return values;
+    }
+};
+
+TEST_F(LinkFigures, EachOutcomeMovesExactlyItsFigures) {
+    using F = LinkFigure;
+    struct Case {
+        const char* what;
+        std::function<void(PropertySet& node)> exchange;
+        std::vector<std::pair<LinkFigure, double>> moved; // every other figure stays 0
+    };
+    const Bytes net = Framed({0x05, 0xC2, 0x45, 0x23, 0x01, 0x00});
+    const auto read = [this](PropertySet& node) {
+        PropertySet item = Item(u"Вес Нетто");
+        Task(tAsyncRead, 1, node, item);
+        driver_->RunTasks(0);
+        driver_->Execute();
+    };
+    const auto dosing = [this](PropertySet& node, int value) {
+        PropertySet item = Item(u"Управление дозированием");
+        HostTask& task = Task(tAsyncWrite, 2, node, item);
+        task.SetValue(Variant::Int32(value));
+        driver_->RunTasks(0);
+        driver_->Execute();
+    };
+    const auto timeOut = [this] {
+        clock_.Advance(3000);
+        driver_->Execute();
+    };
+    const Case cases[] = {
+        {"good reply after 120 ms",
+         [&](PropertySet& node) {
+             read(node);
+             clock_.Advance(120);
+             Reply(net);
+         },
+         {{F::LinkUp, 1},
+          {F::Replies, 1},
+          {F::LastReplyMs, 120},
+          {F::MinReplyMs, 120},
+          {F::MaxReplyMs, 120}}},
+        {"no answer", [&](PropertySet& node) { read(node), timeOut(); }, {{F::NoAnswer, 1}}},
+        {"checksum error, repeated, then good",
+         [&](PropertySet& node) {
+             DriverSettings.CountTry = 2;
+             read(node);
+             Reply({0xFF, 0x05, 0xC2, 0x45, 0x23, 0x01, 0x00, 0x4B, 0xFF, 0xFF});
+             driver_->Execute();
+             Reply(net);
+         },
+         {{F::LinkUp, 1}, {F::Replies, 1}, {F::ChecksumErrors, 1}, {F::Repeats, 1}}},
+        {"stray frame, then no answer",
+         [&](PropertySet& node) {
+             read(node);
+             Reply(Framed({0x06, 0xC2, 0x45, 0x23, 0x01, 0x00}));
+             timeOut();
+         },
+         {{F::Mismatches, 1}, {F::NoAnswer, 1}}},
+        {"wrong length",
+         [&](PropertySet& node) {
+             read(node), Reply(Framed({0x05, 0xC2, 0x01}));
+         },
+         {{F::Mismatches, 1}}},
+        {"refused port write",
+         [&](PropertySet& node) {
+             com_.writeAnswer = 1;
+             read(node);
+             com_.writeAnswer = 0;
+             timeOut();
+         },
+         {{F::RefusedWrites, 1}, {F::NoAnswer, 1}}},
+        {"write acknowledged",
+         [&](PropertySet& node) {
+             dosing(node, 3), Reply(Framed({0x05, 0xDF, 0x03}));
+         },
+         {{F::LinkUp, 1}, {F::Replies, 1}, {F::GoodWrites, 1}}},
+        {"write refused before it goes out",
+         [&](PropertySet& node) { dosing(node, 256); },
+         {{F::FailedWrites, 1}}},
+    };
+    for (const Case& c : cases) {
+        driver_->PurgeActions();
+        DriverSettings = TDriverSettings{};
+        DriverSettings.CountTry = 1;
+        PropertySet node = NetworkNode(0, 5);
+        EXPECT_EQ(Read(node), std::vector<double>(kLinkFigureCount, 0))
+            << c.what << ": a controller never contacted";
+        c.exchange(node);
+        std::vector<double> expected(kLinkFigureCount, 0);
+        for (const auto& [figure, value] : c.moved) {
+            expected[static_cast<int>(figure)] = value;
+        }
+        std::vector<double> got = Read(node);
+        const auto last = static_cast<int>(F::LastGoodReply);
+        EXPECT_EQ(got[last] != 0, expected[static_cast<int>(F::Replies)] != 0) << c.what;
+        got[last] = 0; // a date, checked for being set or not
+        EXPECT_EQ(got, expected) << c.what;
+    }
+}
+
+TEST_F(LinkFigures, ResetIsPerControllerAndPurgeActionsClearsThemAll) {
+    PropertySet first = NetworkNode(0, 5);
+    PropertySet second = NetworkNode(0, 6);
+    PropertySet item = Item(u"Состояние", kPropStateBit, 0);
+    for (PropertySet* node : {&first, &second}) {
+        Task(tAsyncRead, 1, *node, item);
+        driver_->RunTasks(0);
+        driver_->Execute();
+        const auto address = static_cast<std::uint8_t>(node == &first ? 5 : 6);
+        Reply(Framed({address, 0xBF, 0x01}));
+    }
+    const auto replies = [this](PropertySet& node) {
+        return Read(node)[static_cast<int>(LinkFigure::Replies)];
+    };
+    ASSERT_EQ(replies(first), 1);
+
+    PropertySet reset =
+        Item(u"Диагностика связи", kPropLinkFigure, static_cast<int>(LinkFigure::Reset));
+    HostTask& clear = Task(tSyncWrite, 2, first, reset);
+    clear.SetValue(Variant::Bool(true));
+    driver_->RunTasks(0);
+    EXPECT_EQ(clear.result, S_OK);
+    EXPECT_EQ(Read(first), std::vector<double>(kLinkFigureCount, 0));
+    EXPECT_EQ(replies(second), 1) << "another controller keeps its figures";
+
+    PropertySet count =
+        Item(u"Диагностика связи", kPropLinkFigure, static_cast<int>(LinkFigure::Replies));
+    HostTask& readOnly = Task(tSyncWrite, 3, second, count);
+    readOnly.SetValue(Variant::Int32(0));
+    driver_->RunTasks(0);
+    EXPECT_EQ(readOnly.result, kFail) << "a count cannot be written";
+
+    driver_->PurgeAction(&clear.item);
+    EXPECT_EQ(replies(second), 1) << "dropping an item's tasks keeps the figures";
+    driver_->PurgeActions();
+    EXPECT_EQ(replies(second), 0) << "the registry and its figures start again";
 }
 
 } // namespace

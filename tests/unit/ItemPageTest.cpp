@@ -43,24 +43,30 @@ PropertySet ItemSet(std::initializer_list<std::pair<std::int32_t, Variant>> reco
     return set;
 }
 
-// The fourteen records of a saved item; `params` are the values of 5005 to 5010.
+// The fourteen records of a saved item; `params` are the values of 5005 to 5010. A diagnostic
+// item has a fifteenth, the figure it reads.
 std::vector<Record> ItemRecords(int canonical, int rights, const std::string& description,
                                 const std::string& scan, const std::string& operation,
-                                const std::array<std::string, 6>& params) {
-    return {{1, VT_I2, "Тип переменной", "I4:" + std::to_string(canonical)},
-            {2, VT_VARIANT, "Значение переменной", "I4:0"},
-            {3, VT_I2, "Качество переменной", "I4:64"},
-            {4, VT_DATE, "Метка времени", "DATE:" + std::to_string(kSaveTime)},
-            {5, VT_I4, "Права доступа", "I4:" + std::to_string(rights)},
-            {101, VT_BSTR, "Описание переменной", "BSTR:" + description},
-            {6, VT_R4, "Частота опроса", scan},
-            {5004, VT_BSTR, "Операция", "BSTR:" + operation},
-            {5005, VT_UI1, "Номер счетчика", params[0]},
-            {5006, VT_UI1, "Номер дискретного входа", params[1]},
-            {5007, VT_UI1, "Номер дискретного выхода", params[2]},
-            {5008, VT_UI1, "Номер весовой точки", params[3]},
-            {5009, VT_UI1, "Нижний/верхний уровень весовой точки", params[4]},
-            {5010, VT_UI1, "Номер бита состояния", params[5]}};
+                                const std::array<std::string, 6>& params,
+                                const std::string& figure = "") {
+    std::vector<Record> records{{1, VT_I2, "Тип переменной", "I4:" + std::to_string(canonical)},
+                                {2, VT_VARIANT, "Значение переменной", "I4:0"},
+                                {3, VT_I2, "Качество переменной", "I4:64"},
+                                {4, VT_DATE, "Метка времени", "DATE:" + std::to_string(kSaveTime)},
+                                {5, VT_I4, "Права доступа", "I4:" + std::to_string(rights)},
+                                {101, VT_BSTR, "Описание переменной", "BSTR:" + description},
+                                {6, VT_R4, "Частота опроса", scan},
+                                {5004, VT_BSTR, "Операция", "BSTR:" + operation},
+                                {5005, VT_UI1, "Номер счетчика", params[0]},
+                                {5006, VT_UI1, "Номер дискретного входа", params[1]},
+                                {5007, VT_UI1, "Номер дискретного выхода", params[2]},
+                                {5008, VT_UI1, "Номер весовой точки", params[3]},
+                                {5009, VT_UI1, "Нижний/верхний уровень весовой точки", params[4]},
+                                {5010, VT_UI1, "Номер бита состояния", params[5]}};
+    if (!figure.empty()) {
+        records.push_back({5011, VT_UI1, "Показатель связи", figure});
+    }
+    return records;
 }
 
 const std::array<std::string, 6> kNoParams{"NULL", "NULL", "NULL", "NULL", "NULL", "NULL"};
@@ -98,9 +104,10 @@ protected:
 TEST_F(ItemPage, AFreshPageSavesTheStateBitItemUnderItsNode) {
     PropertySet node = NodeWithRate(1000);
     Add(node);
-    EXPECT_EQ(page.cbxOperation.Count(), 8);
+    EXPECT_EQ(page.cbxOperation.Count(), 9);
     EXPECT_EQ(page.cbxOperation.ItemText(0), u"Счетчик");
     EXPECT_EQ(page.cbxOperation.ItemText(7), u"Управление дозированием");
+    EXPECT_EQ(page.cbxOperation.ItemText(8), u"Диагностика связи");
     EXPECT_EQ(Front(), &page.pnlItemState);
     EXPECT_EQ(page.rxsScanRate.Text(), u"1");
 
@@ -130,6 +137,7 @@ TEST_F(ItemPage, EachOperationShowsItsPanelAndStoresOnlyItsOwnParameters) {
         int canonical;
         int rights;
         std::array<std::string, 6> params;
+        std::string figure = "";
     };
     const Case cases[] = {
         {0, &page.pnlItemCounter, 5, 1, {"I4:3", "NULL", "NULL", "NULL", "NULL", "NULL"}},
@@ -140,6 +148,8 @@ TEST_F(ItemPage, EachOperationShowsItsPanelAndStoresOnlyItsOwnParameters) {
         {5, &page.pnlEmpty, 5, 1, kNoParams},
         {6, &page.pnlItemState, 11, 1, {"NULL", "NULL", "NULL", "NULL", "NULL", "I4:7"}},
         {7, &page.pnlEmpty, 17, 3, kNoParams},
+        // The figure picked (the reset) gives the item its type and rights.
+        {8, &page.pnlItemLinkDiagnostics, 11, 3, kNoParams, "I4:13"},
     };
     PropertySet node = NodeWithRate(std::nullopt);
     Add(node);
@@ -149,6 +159,7 @@ TEST_F(ItemPage, EachOperationShowsItsPanelAndStoresOnlyItsOwnParameters) {
     page.rxsItemWeightPoint.SetValue(8);
     Pick(page.cbxItemWightPointLevel, 1);
     page.rxsItemState.SetValue(7);
+    Pick(page.cbxItemLinkFigure, 13);
     page.rxsScanRate.SetValue(5);
     Headless(page.Window()).sent.clear();
     for (const Case& c : cases) {
@@ -163,10 +174,10 @@ TEST_F(ItemPage, EachOperationShowsItsPanelAndStoresOnlyItsOwnParameters) {
         EXPECT_EQ(calls[0].rights, static_cast<std::uint32_t>(c.rights));
         const std::string caption = platform::Utf16ToUtf8(page.cbxOperation.SelectedText());
         EXPECT_EQ(calls[0].records,
-                  ItemRecords(c.canonical, c.rights, "", "NULL", caption, c.params))
+                  ItemRecords(c.canonical, c.rights, "", "NULL", caption, c.params, c.figure))
             << "a node without a rate: the item follows its node";
     }
-    EXPECT_EQ(Sent(), std::vector<std::uint32_t>(8, WM_ITEM_SAVED))
+    EXPECT_EQ(Sent(), std::vector<std::uint32_t>(9, WM_ITEM_SAVED))
         << "operation picks send nothing";
 }
 

@@ -68,6 +68,17 @@ std::vector<HWND> Children(HWND parent, const std::wstring& cls) {
     return out;
 }
 
+// The page's panels that are shown: one, the operation's.
+std::vector<HWND> ShownPanels(HWND page) {
+    std::vector<HWND> shown;
+    for (HWND panel : Children(page, L"VemoxPanel")) {
+        if (::IsWindowVisible(panel)) {
+            shown.push_back(panel);
+        }
+    }
+    return shown;
+}
+
 std::u16string TextOf(HWND hwnd) {
     wchar_t text[600] = {};
     ::GetWindowTextW(hwnd, text, 600);
@@ -145,8 +156,21 @@ protected:
         EXPECT_TRUE(testing::WritePng(image, std::string("screenshots\\") + name + ".png"));
     }
 
+    // Opens an existing item on the item page, as the host's dialog does; its saves are
+    // recorded in `calls`.
+    void OpenItem(std::u16string_view itemName, PropertySet& node, PropertySet& item) {
+        testing::RecordSaves(saved, calls);
+        KibShortString name;
+        GetShortString(itemName, name);
+        ASSERT_TRUE(driver->ChangeChildItem(host, &saved, name, 0, node.get(), item.get(),
+                                            reinterpret_cast<WindowHandle*>(&child), &width,
+                                            &height));
+    }
+
     IKibDriver3* driver = nullptr;
     FakeServer server;
+    FakeItem saved;
+    std::vector<HostCall> calls;
     HWND host = nullptr;
     BoxRecorder boxes;
     HWND child = nullptr;
@@ -197,7 +221,6 @@ TEST_F(Pages, SettingsPageIsEmbeddedTypedIntoSavedAndDetached) {
 
 TEST_F(Pages, NodePageFiltersTypedCharactersAndSavesThroughTheHostObject) {
     FakeItem parentItem;
-    std::vector<HostCall> calls;
     testing::RecordSaves(parentItem, calls);
     ASSERT_TRUE(driver->AddNodeCreate(host, &parentItem, reinterpret_cast<WindowHandle*>(&child),
                                       &width, &height));
@@ -263,22 +286,11 @@ TEST_F(Pages, ItemPageShowsTheWeightPointPanelAndUpdatesTheItem) {
     item.Append(kPropWeightPoint, VT_UI1, u"Номер весовой точки", Variant::Int32(2));
     item.Append(kPropWeightPointLevel, VT_UI1, u"Нижний/верхний уровень весовой точки",
                 Variant::Int32(1));
-    FakeItem saved;
-    std::vector<HostCall> calls;
-    testing::RecordSaves(saved, calls);
-    KibShortString name;
-    GetShortString(u"Level_2", name);
-    ASSERT_TRUE(driver->ChangeChildItem(host, &saved, name, 0, node.get(), item.get(),
-                                        reinterpret_cast<WindowHandle*>(&child), &width, &height));
+    OpenItem(u"Level_2", node, item);
     ExpectEmbedded(326, 187);
     EXPECT_TRUE(gReceived.empty()) << "loading is no edit";
 
-    std::vector<HWND> shown;
-    for (HWND panel : Children(child, L"VemoxPanel")) {
-        if (::IsWindowVisible(panel)) {
-            shown.push_back(panel);
-        }
-    }
+    const std::vector<HWND> shown = ShownPanels(child);
     ASSERT_EQ(shown.size(), 1u) << "one panel in front";
     ASSERT_EQ(Children(shown[0], L"ComboBox").size(), 1u) << "the weight-point panel";
     HWND level = Children(shown[0], L"ComboBox")[0];
@@ -308,6 +320,42 @@ TEST_F(Pages, ItemPageShowsTheWeightPointPanelAndUpdatesTheItem) {
 
     ::SendMessageW(child, WM_ITEM_RELOAD, 0, 0);
     EXPECT_TRUE(::IsWindowVisible(shown[0]));
+    ExpectDetached();
+    EXPECT_EQ(saved.refs(), 0);
+}
+
+TEST_F(Pages, ItemPageSavesAndReloadsALinkDiagnosticItem) {
+    PropertySet node;
+    node.Append(kPropScanRate, VT_R4, u"Частота опроса", Variant::Int64(1000));
+    PropertySet item;
+    item.Append(kPropDescription, VT_BSTR, u"Описание переменной",
+                Variant::Text(u"Ответы не по запросу"));
+    item.Append(kPropOperation, VT_BSTR, u"Операция", Variant::Text(u"Диагностика связи"));
+    item.Append(kPropLinkFigure, VT_UI1, u"Показатель связи", Variant::Int32(4));
+    OpenItem(u"Hopper_mismatch", node, item);
+    const std::vector<HWND> shown = ShownPanels(child);
+    ASSERT_EQ(shown.size(), 1u) << "one panel in front";
+    ASSERT_EQ(Children(shown[0], L"ComboBox").size(), 1u) << "the figure list";
+    HWND figures = Children(shown[0], L"ComboBox")[0];
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCOUNT, 0, 0), kLinkFigureCount);
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCURSEL, 0, 0), 4);
+    Photograph("item-diagnostics");
+
+    // The operator picks "Нет ответа" and saves: the figure and its data type are stored.
+    ::SendMessageW(figures, CB_SETCURSEL, 2, 0);
+    ::SendMessageW(::GetParent(figures), WM_COMMAND,
+                   MAKEWPARAM(::GetDlgCtrlID(figures), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(figures));
+    ::SendMessageW(child, WM_ITEM_UPDATE, 0, 0);
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].records.size(), 15u);
+    EXPECT_EQ(calls[0].records[0].value, "I4:5");
+    EXPECT_EQ(calls[0].records[4].value, "I4:1");
+    EXPECT_EQ(calls[0].records[7].value, "BSTR:Диагностика связи");
+    EXPECT_EQ(calls[0].records[14].value, "I4:2");
+
+    ::SendMessageW(child, WM_ITEM_RELOAD, 0, 0);
+    EXPECT_EQ(::SendMessageW(figures, CB_GETCURSEL, 0, 0), 4) << "the stored figure again";
     ExpectDetached();
     EXPECT_EQ(saved.refs(), 0);
 }
