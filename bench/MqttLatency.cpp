@@ -10,6 +10,7 @@
 // microseconds after the reply came in, and replies are milliseconds apart.
 //
 // Usage: vemox_bench_mqtt_latency PTY BROKER_PORT [READS] [QOS]
+#include "host/ControllerLinks.h"
 #include "host/DriverSession.h"
 #include "host/HostClock.h"
 #include "host/HostConfig.h"
@@ -150,7 +151,8 @@ qos = )" + std::to_string(qos) + "\n",
             return timed;
         });
     const host::RunHooks waits{};
-    host::MqttGateway gateway(*session.Config().mqtt, session, clock, waits,
+    host::ControllerLinks links(session);
+    host::MqttGateway gateway(*session.Config().mqtt, session, links, clock, waits,
                               [](const std::string& notice) { std::cerr << notice << "\n"; });
     const std::size_t wanted = reads + kWarmUpReads;
     session.RunUntil([&] { return subscriber.Count() >= wanted; }, clock.NowMs() + kGiveUpMs, true,

@@ -19,6 +19,9 @@ constexpr int kMqttKeepAliveS = 30;
 // time, up to 30 s; polling the line goes on meanwhile.
 constexpr std::int64_t kMqttFirstRetryMs = 1000;
 constexpr std::int64_t kMqttLongestRetryMs = 30000;
+// The controllers' link figures are read this often for <prefix>/<node>/$health; they change
+// with every exchange, so this is also how often an active controller's figures go out.
+constexpr std::int64_t kMqttHealthPeriodMs = 1000;
 // Writes asked for faster than the line takes them wait at most this many; more are dropped.
 constexpr std::size_t kMqttMaxWaitingMessages = 64;
 // No value the controllers take needs more; a longer payload is malformed.

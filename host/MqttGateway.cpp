@@ -4,9 +4,10 @@
 
 namespace vemox::host {
 
-MqttGateway::MqttGateway(const MqttConfig& config, DriverSession& session, const HostClock& clock,
-                         const RunHooks& writeHooks, LogSink notices)
-    : config_(config), session_(session), notices_(std::move(notices)),
+MqttGateway::MqttGateway(const MqttConfig& config, DriverSession& session, ControllerLinks& links,
+                         const HostClock& clock, const RunHooks& writeHooks, LogSink notices)
+    : config_(config), session_(session), links_(links), clock_(clock),
+      notices_(std::move(notices)),
       client_(config, {StatusTopic(config.topicPrefix), kStatusOffline},
               {SetFilter(config.topicPrefix)}),
       publisher_(config, client_, clock), writes_(config, session, clock, writeHooks, notices_) {}
@@ -59,6 +60,14 @@ void MqttGateway::AfterCycle() {
                                        "line takes; nothing written for them");
     }
     publisher_.Publish(session_.Items());
+    // The figures are read from the driver, not the line; once a period is plenty.
+    if (publisher_.IsConnected() && clock_.NowMs() - healthReadMs_ >= kMqttHealthPeriodMs) {
+        healthReadMs_ = clock_.NowMs();
+        for (nlohmann::json& figures : LinksJson(links_.Read())) {
+            const std::string node = figures.at("node").get<std::string>();
+            publisher_.Health(node, std::move(figures));
+        }
+    }
 }
 
 } // namespace vemox::host

@@ -3,6 +3,7 @@
 // thread, so that the driver's calls never overlap.
 #pragma once
 
+#include "host/ControllerLinks.h"
 #include "host/DriverSession.h"
 #include "host/MqttClient.h"
 #include "host/Publisher.h"
@@ -21,11 +22,11 @@ public:
 
 class MqttGateway {
 public:
-    // Starts connecting at once. `writeHooks` serve the waits of writes on the line;
-    // `notices` tell the operator about the connection and every write asked for. Throws
-    // MqttSetupError.
-    MqttGateway(const MqttConfig& config, DriverSession& session, const HostClock& clock,
-                const RunHooks& writeHooks, LogSink notices);
+    // Starts connecting at once. `links` give each controller's link figures; `writeHooks`
+    // serve the waits of writes on the line; `notices` tell the operator about the connection
+    // and every write asked for. Throws MqttSetupError.
+    MqttGateway(const MqttConfig& config, DriverSession& session, ControllerLinks& links,
+                const HostClock& clock, const RunHooks& writeHooks, LogSink notices);
     MqttGateway(const MqttGateway&) = delete;
     MqttGateway& operator=(const MqttGateway&) = delete;
 
@@ -39,11 +40,14 @@ private:
 
     const MqttConfig& config_;
     DriverSession& session_;
+    ControllerLinks& links_;
+    const HostClock& clock_;
     LogSink notices_;
     MqttClient client_;
     Publisher publisher_;
     RemoteWrites writes_;
     bool everConnected_ = false;
+    std::int64_t healthReadMs_ = 0;
     std::string lastTrouble_; // told once until the connection is back
 };
 

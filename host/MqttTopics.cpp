@@ -15,6 +15,10 @@ std::string ItemTopic(const std::string& prefix, const std::string& node, const 
     return prefix + "/" + node + "/" + item;
 }
 
+std::string HealthTopic(const std::string& prefix, const std::string& node) {
+    return prefix + "/" + node + "/$health";
+}
+
 std::string SetFilter(const std::string& prefix) {
     return prefix + "/+/+" + std::string(kSetSuffix);
 }

@@ -43,6 +43,14 @@ void Publisher::Connected(const std::deque<SessionItem>& items) {
             PublishItem(items[i], marks_[i], ItemPayload(items[i]));
         }
     }
+    for (auto& [node, mark] : health_) {
+        PublishHealth(node, mark);
+    }
+}
+
+bool Publisher::HeartbeatDue(std::int64_t publishedMs) const {
+    return config_.heartbeatS > 0 &&
+           clock_.NowMs() - publishedMs >= config_.heartbeatS * kMsPerSecond;
 }
 
 void Publisher::Publish(const std::deque<SessionItem>& items) {
@@ -50,7 +58,6 @@ void Publisher::Publish(const std::deque<SessionItem>& items) {
         return;
     }
     marks_.resize(items.size());
-    const std::int64_t now = clock_.NowMs();
     for (std::size_t i = 0; i < items.size(); ++i) {
         const SessionItem& item = items[i];
         Mark& mark = marks_[i];
@@ -60,9 +67,7 @@ void Publisher::Publish(const std::deque<SessionItem>& items) {
         }
         const bool newRead = reads != mark.seenReads;
         // A heartbeat of 0 publishes every read and nothing in between.
-        const bool due = config_.heartbeatS > 0
-                             ? now - mark.publishedMs >= config_.heartbeatS * kMsPerSecond
-                             : newRead;
+        const bool due = config_.heartbeatS > 0 ? HeartbeatDue(mark.publishedMs) : newRead;
         if (!newRead && !due) {
             continue;
         }
@@ -83,6 +88,20 @@ void Publisher::PublishItem(const SessionItem& item, Mark& mark, nlohmann::json 
     mark.publishedMs = clock_.NowMs();
     sink_.Publish(ItemTopic(config_.topicPrefix, item.config.node, item.config.name),
                   payload.dump(), config_.retain);
+}
+
+void Publisher::Health(const std::string& node, nlohmann::json figures) {
+    HealthMark& mark = health_[node];
+    const bool changed = figures != mark.figures;
+    mark.figures = std::move(figures);
+    if (connected_ && (changed || mark.publishedMs < 0 || HeartbeatDue(mark.publishedMs))) {
+        PublishHealth(node, mark);
+    }
+}
+
+void Publisher::PublishHealth(const std::string& node, HealthMark& mark) {
+    mark.publishedMs = clock_.NowMs();
+    sink_.Publish(HealthTopic(config_.topicPrefix, node), mark.figures.dump(), config_.retain);
 }
 
 void Publisher::Result(const std::string& setTopic, const nlohmann::json& outcome) {

@@ -1,5 +1,6 @@
 // Decides what the broker is told and when: each item's latest read as JSON when its value or
-// quality changed, and again at least every heartbeat; the whole plant at once after every
+// quality changed, and again at least every heartbeat; each controller's link figures when
+// they changed, and at least every heartbeat; the whole plant at once after every
 // (re)connection; nothing while there is no connection, so that nothing piles up meanwhile.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +36,8 @@ public:
 
     // Once per turn of the run loop: reads finished since the last turn, and heartbeats due.
     void Publish(const std::deque<SessionItem>& items);
+    // A controller's latest link figures, as `read --once --json` lists them.
+    void Health(const std::string& node, nlohmann::json figures);
     // The outcome of a write asked for on `setTopic`.
     void Result(const std::string& setTopic, const nlohmann::json& outcome);
 
@@ -44,12 +48,19 @@ private:
         std::uint16_t quality = 0;
         std::int64_t publishedMs = 0;
     };
+    struct HealthMark {
+        nlohmann::json figures; // the latest, published or not
+        std::int64_t publishedMs = -1;
+    };
     void PublishItem(const SessionItem& item, Mark& mark, nlohmann::json payload);
+    void PublishHealth(const std::string& node, HealthMark& mark);
+    bool HeartbeatDue(std::int64_t publishedMs) const;
 
     const MqttConfig& config_;
     MessageSink& sink_;
     const HostClock& clock_;
     std::vector<Mark> marks_;
+    std::map<std::string, HealthMark> health_;
     bool connected_ = false;
 };
 

@@ -154,9 +154,9 @@ int CommandRun(const Options& options, bool plainRequested) {
     // connection, whenever that is.
     std::unique_ptr<MqttGateway> mqtt;
     if (session.Config().mqtt) {
-        mqtt =
-            std::make_unique<MqttGateway>(*session.Config().mqtt, session, clock, RealTimeHooks(),
-                                          MakeNoticeSink(table ? &recent : nullptr));
+        mqtt = std::make_unique<MqttGateway>(*session.Config().mqtt, session, links, clock,
+                                             RealTimeHooks(),
+                                             MakeNoticeSink(table ? &recent : nullptr));
     }
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;

@@ -99,6 +99,18 @@ std::vector<std::string> DemoTopics() {
     return topics;
 }
 
+// Every demo controller's link is up according to its $health among `messages`.
+bool EveryLinkUp(const std::map<std::string, Message>& messages) {
+    for (const host::NodeConfig& node : host::LoadHostConfig(VEMOX_DEMO_CONFIG).nodes) {
+        const auto found = messages.find(node.name + "/$health");
+        if (found == messages.end() ||
+            found->second.payload.find(R"("link":true,)") == std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every demo item has a good value among `messages`, published as it was read when `live`
 // (not handed out by the broker from what it kept).
 bool EveryItemGood(const std::map<std::string, Message>& messages, bool live = false) {
@@ -179,12 +191,19 @@ TEST_F(MqttGateway, WithTheDefaultsEveryItemIsRetainedAndNothingCanBeWritten) {
     broker_.Start();
     auto live = Subscriber();
     auto host = Host(Config(""));
-    ASSERT_TRUE(
-        live->WaitUntil([](const std::string& out) { return EveryItemGood(Latest(out)); }, kWaitMs))
+    ASSERT_TRUE(live->WaitUntil(
+        [](const std::string& out) {
+            const auto latest = Latest(out);
+            return EveryItemGood(latest) && EveryLinkUp(latest);
+        },
+        kWaitMs))
         << live->Output() << host->Errors();
-    // A subscriber that comes later is handed the latest read of every item at once.
-    const auto retained = Retained(DemoTopics().size() + 1);
+    // A subscriber that comes later is handed the latest read of every item and the health of
+    // every controller at once.
+    const auto retained =
+        Retained(DemoTopics().size() + host::LoadHostConfig(VEMOX_DEMO_CONFIG).nodes.size() + 1);
     EXPECT_TRUE(EveryItemGood(retained));
+    EXPECT_TRUE(EveryLinkUp(retained));
     EXPECT_EQ(retained.at("$status").payload, "online");
     const auto net = nlohmann::json::parse(retained.at("Hopper/net").payload);
     EXPECT_TRUE(net.at("value").is_number()) << net;
