@@ -88,36 +88,29 @@ std::map<std::string, Message> Latest(const std::string& out) {
     return latest;
 }
 
-// "Hopper/net" for every item the demo line reads (dosing control is only written).
-std::vector<std::string> DemoTopics() {
-    std::vector<std::string> topics;
-    for (const host::ItemConfig& item : host::LoadHostConfig(VEMOX_DEMO_CONFIG).items) {
+// What the demo line publishes, by topic: every item it reads (dosing control is only
+// written) with a good value, and every controller's health with its link up.
+std::map<std::string, std::string> DemoTopics() {
+    const host::HostConfig demo = host::LoadHostConfig(VEMOX_DEMO_CONFIG);
+    std::map<std::string, std::string> topics;
+    for (const host::ItemConfig& item : demo.items) {
         if (!item.WriteOnly()) {
-            topics.push_back(item.node + "/" + item.name);
+            topics[item.node + "/" + item.name] = R"("quality":192,)";
         }
+    }
+    for (const host::NodeConfig& node : demo.nodes) {
+        topics[node.name + "/$health"] = R"("link":true,)";
     }
     return topics;
 }
 
-// Every demo controller's link is up according to its $health among `messages`.
-bool EveryLinkUp(const std::map<std::string, Message>& messages) {
-    for (const host::NodeConfig& node : host::LoadHostConfig(VEMOX_DEMO_CONFIG).nodes) {
-        const auto found = messages.find(node.name + "/$health");
-        if (found == messages.end() ||
-            found->second.payload.find(R"("link":true,)") == std::string::npos) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Every demo item has a good value among `messages`, published as it was read when `live`
-// (not handed out by the broker from what it kept).
-bool EveryItemGood(const std::map<std::string, Message>& messages, bool live = false) {
-    for (const std::string& topic : DemoTopics()) {
+// All of DemoTopics among `messages`, published as they were read when `live` (not handed
+// out by the broker from what it kept).
+bool PlantPublished(const std::map<std::string, Message>& messages, bool live = false) {
+    for (const auto& [topic, good] : DemoTopics()) {
         const auto found = messages.find(topic);
         if (found == messages.end() || (live && found->second.retained) ||
-            found->second.payload.find(R"("quality":192,)") == std::string::npos) {
+            found->second.payload.find(good) == std::string::npos) {
             return false;
         }
     }
@@ -191,19 +184,12 @@ TEST_F(MqttGateway, WithTheDefaultsEveryItemIsRetainedAndNothingCanBeWritten) {
     broker_.Start();
     auto live = Subscriber();
     auto host = Host(Config(""));
-    ASSERT_TRUE(live->WaitUntil(
-        [](const std::string& out) {
-            const auto latest = Latest(out);
-            return EveryItemGood(latest) && EveryLinkUp(latest);
-        },
-        kWaitMs))
+    ASSERT_TRUE(live->WaitUntil([](const std::string& out) { return PlantPublished(Latest(out)); },
+                                kWaitMs))
         << live->Output() << host->Errors();
-    // A subscriber that comes later is handed the latest read of every item and the health of
-    // every controller at once.
-    const auto retained =
-        Retained(DemoTopics().size() + host::LoadHostConfig(VEMOX_DEMO_CONFIG).nodes.size() + 1);
-    EXPECT_TRUE(EveryItemGood(retained));
-    EXPECT_TRUE(EveryLinkUp(retained));
+    // A subscriber that comes later is handed the latest of everything at once.
+    const auto retained = Retained(DemoTopics().size() + 1);
+    EXPECT_TRUE(PlantPublished(retained));
     EXPECT_EQ(retained.at("$status").payload, "online");
 
     Set("Hopper/output0", "false");
@@ -297,8 +283,8 @@ TEST_F(MqttGateway, TheHostWaitsForTheBrokerAndComesBackToIt) {
     auto live = Subscriber({"-c", "-i", "vemox-test-watch"});
     EXPECT_TRUE(host->WaitForText("mqtt: connected to", kWaitMs, Stream::Err)) << host->Errors();
     // Everything is published once; from now on only the weights change.
-    EXPECT_TRUE(
-        live->WaitUntil([](const std::string& out) { return EveryItemGood(Latest(out)); }, kWaitMs))
+    EXPECT_TRUE(live->WaitUntil([](const std::string& out) { return PlantPublished(Latest(out)); },
+                                kWaitMs))
         << live->Output();
 
     broker_.Stop();
@@ -307,14 +293,14 @@ TEST_F(MqttGateway, TheHostWaitsForTheBrokerAndComesBackToIt) {
     broker_.Start("allow_anonymous true\npersistence true\npersistence_location " + dir_.Path() +
                   "/\n");
     EXPECT_TRUE(host->WaitForText("mqtt: connected to", kWaitMs, Stream::Err)) << host->Errors();
-    // Offline, then online as published again; right behind it the latest read of every
-    // item, also of those whose value has not changed.
+    // Offline, then online as published again; right behind it the latest of everything,
+    // also what has not changed.
     EXPECT_TRUE(live->WaitUntil(
         [](const std::string& out) {
             const auto offline = out.find("vemox/$status offline");
             const auto online = out.find("0 vemox/$status online", offline);
             return offline != std::string::npos && online != std::string::npos &&
-                   EveryItemGood(Latest(out.substr(online)), true);
+                   PlantPublished(Latest(out.substr(online)), true);
         },
         kWaitMs))
         << live->Output();
@@ -343,8 +329,8 @@ TEST_F(MqttGateway, PublishesOverTlsToABrokerOfAThrowawayAuthority) {
                   "broker.crt\nkeyfile " + dir + "broker.key\n");
     auto live = Subscriber({"--cafile", dir + "ca.crt"});
     auto host = Host(Config("ca_file = \"" + dir + "ca.crt\"\n", "mqtts"));
-    EXPECT_TRUE(
-        live->WaitUntil([](const std::string& out) { return EveryItemGood(Latest(out)); }, kWaitMs))
+    EXPECT_TRUE(live->WaitUntil([](const std::string& out) { return PlantPublished(Latest(out)); },
+                                kWaitMs))
         << live->Output() << host->Errors();
     StopHost(*host);
 }
