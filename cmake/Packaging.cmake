@@ -35,7 +35,10 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vemox maintainers")
     set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # the C and C++ runtimes, as dpkg-shlibdeps finds them
+    # The C and C++ runtimes and the MQTT client library, as dpkg-shlibdeps finds them.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # `vemox-host run` publishes to a broker that may be on this machine or any other.
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients")
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 

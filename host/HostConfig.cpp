@@ -3,6 +3,8 @@
 #include "host/ControllerLinks.h"
 
 #include "contract/Constants.h"
+#include "host/ConfigReader.h"
+#include "host/MqttSection.h"
 #include "platform/Text.h"
 
 #include <toml++/toml.h>
@@ -25,85 +27,7 @@ constexpr int kMaxAddress = 159;
 constexpr std::int64_t kMaxSerial = 999999;
 constexpr std::int64_t kMaxScanSeconds = 9999; // the pages' limit
 
-// Everything an error message needs to point at the right place.
-class Reader {
-public:
-    explicit Reader(std::string file) : file_(std::move(file)) {}
-
-    [[noreturn]] void Fail(const toml::source_region& where, const std::string& what) const {
-        std::ostringstream text;
-        text << file_ << ":" << where.begin.line << ": " << what;
-        throw ConfigError(text.str());
-    }
-
-    // Refuses keys the section does not know, so a misspelt key is not silently ignored.
-    void OnlyKeys(const toml::table& table, const std::string& section,
-                  std::initializer_list<std::string_view> known) const {
-        for (auto&& [key, value] : table) {
-            if (std::find(known.begin(), known.end(), key.str()) == known.end()) {
-                Fail(key.source(), "unknown key '" + std::string(key.str()) + "' in " + section);
-            }
-        }
-    }
-
-    std::optional<std::int64_t> Integer(const toml::table& table, std::string_view key,
-                                        std::int64_t low, std::int64_t high) const {
-        const toml::node* node = table.get(key);
-        if (!node) {
-            return std::nullopt;
-        }
-        // The type comes first: converting a float that no 64-bit integer can hold (1e200)
-        // is undefined behaviour inside the TOML library.
-        if (!node->is_integer()) {
-            Fail(node->source(), "'" + std::string(key) + "' must be a whole number");
-        }
-        const auto value = node->value_exact<std::int64_t>();
-        if (*value < low || *value > high) {
-            Fail(node->source(), "'" + std::string(key) + "' = " + std::to_string(*value) +
-                                     " is outside " + std::to_string(low) + ".." +
-                                     std::to_string(high));
-        }
-        return value;
-    }
-
-    std::optional<std::string> Text(const toml::table& table, std::string_view key) const {
-        const toml::node* node = table.get(key);
-        if (!node) {
-            return std::nullopt;
-        }
-        if (!node->is_string()) {
-            Fail(node->source(), "'" + std::string(key) + "' must be a text in quotes");
-        }
-        return node->value<std::string>();
-    }
-
-    std::string RequiredText(const toml::table& table, std::string_view key,
-                             const std::string& section) const {
-        auto value = Text(table, key);
-        if (!value || value->empty()) {
-            Fail(table.source(), section + " needs '" + std::string(key) + "'");
-        }
-        return *value;
-    }
-
-    const toml::array* Sections(const toml::table& root, std::string_view key) const {
-        const toml::node* node = root.get(key);
-        if (!node) {
-            return nullptr;
-        }
-        const toml::array* array = node->as_array();
-        if (!array || !array->is_array_of_tables()) {
-            Fail(node->source(), "'" + std::string(key) + "' must be written as [[" +
-                                     std::string(key) + "]] sections");
-        }
-        return array;
-    }
-
-private:
-    std::string file_;
-};
-
-void ReadDriver(const Reader& reader, const toml::table& root, HostConfig& config) {
+void ReadDriver(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     // Start from the driver's own defaults, so the pairs always describe every setting.
     config.driverSettings = {{kKeyWaitTimeout, u"3000"},
                              {kKeyCountTry, u"3"},
@@ -143,7 +67,7 @@ void ReadDriver(const Reader& reader, const toml::table& root, HostConfig& confi
     }
 }
 
-void ReadHostTiming(const Reader& reader, const toml::table& root, HostConfig& config) {
+void ReadHostTiming(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     const toml::node* node = root.get("host");
     if (!node) {
         return;
@@ -164,7 +88,7 @@ void ReadHostTiming(const Reader& reader, const toml::table& root, HostConfig& c
     }
 }
 
-void ReadPorts(const Reader& reader, const toml::table& root, HostConfig& config) {
+void ReadPorts(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     const toml::array* sections = reader.Sections(root, "port");
     if (!sections) {
         return;
@@ -214,7 +138,7 @@ void ReadPorts(const Reader& reader, const toml::table& root, HostConfig& config
     }
 }
 
-void ReadNodes(const Reader& reader, const toml::table& root, HostConfig& config) {
+void ReadNodes(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     const toml::array* sections = reader.Sections(root, "node");
     if (!sections) {
         return;
@@ -273,14 +197,15 @@ constexpr ParameterRule kParameterRules[] = {
 // page lists ("Нет ответа").
 constexpr std::string_view kLinkFigureKey = "counter";
 
-int ReadLinkFigure(const Reader& reader, const toml::table& table, const std::string& item) {
+int ReadLinkFigure(const ConfigReader& reader, const toml::table& table, const std::string& item) {
     const std::string name = reader.Text(table, kLinkFigureKey).value_or("");
     if (const auto figure = LinkFigureByName(name)) {
         return static_cast<int>(*figure);
     }
     std::string known;
     for (int i = 0; i < kLinkFigureCount; ++i) {
-        known += std::string(i ? ", " : "") + std::string(LinkFigureKey(static_cast<LinkFigure>(i)));
+        known +=
+            std::string(i ? ", " : "") + std::string(LinkFigureKey(static_cast<LinkFigure>(i)));
     }
     const toml::node* given = table.get(kLinkFigureKey);
     reader.Fail(given ? given->source() : table.source(), "item '" + item +
@@ -289,7 +214,7 @@ int ReadLinkFigure(const Reader& reader, const toml::table& table, const std::st
     return 0;
 }
 
-void ReadItems(const Reader& reader, const toml::table& root, HostConfig& config) {
+void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     const toml::array* sections = reader.Sections(root, "item");
     if (!sections) {
         return;
@@ -411,14 +336,14 @@ int PortNumberOfName(std::string_view name) {
 }
 
 HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
-    const Reader reader(fileName);
+    const ConfigReader reader(fileName);
     toml::table root;
     try {
         root = toml::parse(text, fileName);
     } catch (const toml::parse_error& error) {
         reader.Fail(error.source(), std::string(error.description()));
     }
-    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item"});
+    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item", "mqtt"});
     HostConfig config;
     config.file = fileName;
     ReadDriver(reader, root, config);
@@ -426,6 +351,7 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     ReadPorts(reader, root, config);
     ReadNodes(reader, root, config);
     ReadItems(reader, root, config);
+    config.mqtt = ReadMqttSection(reader, root, config.items);
     return config;
 }
 

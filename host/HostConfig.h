@@ -4,6 +4,7 @@
 
 #include "contract/Operations.h"
 #include "host/HostServer.h"
+#include "host/MqttConfig.h"
 #include "host/SerialLine.h"
 
 #include <cstdint>
@@ -66,6 +67,7 @@ struct HostConfig {
     std::vector<PortConfig> ports;
     std::vector<NodeConfig> nodes;
     std::vector<ItemConfig> items;
+    std::optional<MqttConfig> mqtt; // `run` publishes to a broker when the file has [mqtt]
 
     const PortConfig* FindPort(int number) const;
     const NodeConfig* FindNode(const std::string& name) const;

@@ -63,6 +63,7 @@ void HostItem::ReadComplete(std::uint32_t transactId, HRESULT result) {
     shown_.ftTimeStamp = state_.ftTimeStamp;
     shown_.wQuality = state_.wQuality;
     platform::VariantCopyFrom(shown_.vDataValue, state_.vDataValue);
+    ++counts_.reads;
     Complete(transactId, result);
 }
 

@@ -13,6 +13,7 @@ namespace vemox::host {
 struct ExchangeCounts {
     std::uint32_t completed = 0; // tasks completed, whatever the outcome
     std::uint32_t failed = 0;    // of those, completed with a failure
+    std::uint32_t reads = 0;     // of those, reads: each one leaves a new state to show
     std::uint32_t answered = 0;  // exchanges that brought a reply
     std::uint32_t unanswered = 0;
     std::uint32_t repeats = 0; // extra writes the driver needed

@@ -168,6 +168,23 @@ std::string PlainLine(const SessionItem& item) {
     return out.str();
 }
 
+nlohmann::json ValueJson(const VARIANT& value) {
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+        return nullptr;
+    }
+    if (value.vt == VT_BOOL) {
+        return value.boolVal != 0;
+    }
+    if (value.vt == VT_DATE) {
+        return ValueText(value);
+    }
+    try {
+        return platform::VariantToDouble(value);
+    } catch (const platform::ConversionError&) {
+        return ValueText(value);
+    }
+}
+
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
     nlohmann::json list = nlohmann::json::array();
     for (const SessionItem& item : items) {
@@ -190,19 +207,7 @@ nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
               {"unanswered", c.unanswered},
               {"repeats", c.repeats}}},
         };
-        if (state.vDataValue.vt == VT_EMPTY || state.vDataValue.vt == VT_NULL) {
-            entry["value"] = nullptr;
-        } else if (state.vDataValue.vt == VT_BOOL) {
-            entry["value"] = state.vDataValue.boolVal != 0;
-        } else if (state.vDataValue.vt == VT_DATE) {
-            entry["value"] = ValueText(state.vDataValue);
-        } else {
-            try {
-                entry["value"] = platform::VariantToDouble(state.vDataValue);
-            } catch (const platform::ConversionError&) {
-                entry["value"] = ValueText(state.vDataValue);
-            }
-        }
+        entry["value"] = ValueJson(state.vDataValue);
         list.push_back(std::move(entry));
     }
     return {{"items", std::move(list)}, {"unreachable", UnreachableNodes(items)}};

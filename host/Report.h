@@ -24,6 +24,9 @@ bool IsGood(const SessionItem& item);
 std::string TableText(const std::deque<SessionItem>& items,
                       const std::vector<std::string>& trends = {});
 std::string PlainLine(const SessionItem& item);
+// A number where the value is one, true or false, a date-time as text, null before the first
+// value.
+nlohmann::json ValueJson(const VARIANT& value);
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
 
 // Nodes none of whose items got any reply: "Scale2 (COM1, address 7)".

@@ -7,14 +7,15 @@
 #include "host/Discovery.h"
 #include "host/DriverSession.h"
 #include "host/HostConfig.h"
+#include "host/ItemWrite.h"
 #include "host/Monitor.h"
+#include "host/MqttGateway.h"
 #include "host/ReadSeries.h"
 #include "host/Recording.h"
 #include "host/Report.h"
 #include "host/SharedLibrary.h"
 #include "host/Sparkline.h"
 #include "host/Trace.h"
-#include "host/WriteLimits.h"
 #include "platform/Text.h"
 
 #include <CLI/CLI.hpp>
@@ -178,6 +179,14 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
         }
     }
     ControllerLinks links(session);
+    // Publishing starts with polling: values go out as soon as the broker takes the
+    // connection, whenever that is.
+    std::unique_ptr<MqttGateway> mqtt;
+    if (session.Config().mqtt) {
+        mqtt = std::make_unique<MqttGateway>(*session.Config().mqtt, session, links, clock,
+                                             RealTimeHooks(),
+                                             MakeNoticeSink(table ? &recent : nullptr));
+    }
     std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
@@ -213,7 +222,12 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
             ++i;
         }
     };
-    session.RunUntil({}, INT64_MAX, true, RealTimeHooks(show));
+    session.RunUntil({}, INT64_MAX, true, RealTimeHooks([&] {
+                         if (mqtt) {
+                             mqtt->AfterCycle();
+                         }
+                         show();
+                     }));
     std::cout << "stopped\n";
     return kExitOk;
 }
@@ -257,33 +271,6 @@ int CommandRead(const Options& options, bool json) {
     return allGood ? kExitOk : kExitNotGood;
 }
 
-// Refuses a value the controller cannot take, before it is written; a weight-point level is
-// judged by the controller's decimal places, learnt from a net weight read. Answers the exit
-// status when the write must not go ahead.
-std::optional<int> RefuseOutOfRange(DriverSession& session, SessionItem& item,
-                                    const platform::Variant& value, const std::string& text,
-                                    std::int64_t deadlineMs) {
-    const Operation operation = item.config.operation->operation;
-    std::optional<std::uint8_t> status;
-    if (operation == Operation::WeightPoints) {
-        status = session.ReadWeightStatus(*item.node, deadlineMs, RealTimeHooks());
-    }
-    // Without the decimal places, the widest range still refuses what no controller takes.
-    const int decimals = status ? DecimalsOf(*status) : 0;
-    if (const auto why = RefusedWrite(operation, value.get(), decimals)) {
-        std::cerr << "vemox-host: " << item.config.FullName() << " <- " << text << ": " << *why
-                  << "; nothing written\n";
-        return kExitCannotStart;
-    }
-    if (operation == Operation::WeightPoints && !status) {
-        std::cerr << "vemox-host: " << item.config.FullName() << ": " << item.config.node
-                  << " did not report its decimal places (net weight read failed); nothing "
-                     "written\n";
-        return kExitNotGood;
-    }
-    return std::nullopt;
-}
-
 // An ad-hoc configuration (`adHoc`) is an operator at the line: a device that cannot be opened
 // ends the command at once.
 int CommandWrite(const Options& options, const std::string& itemName, const std::string& text,
@@ -300,33 +287,15 @@ int CommandWrite(const Options& options, const std::string& itemName, const std:
         std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
         return kExitCannotStart;
     }
-    if (item->config.operation->accessRights != kAccessReadWrite) {
-        std::cerr << "vemox-host: " << item->config.FullName() << " ("
-                  << platform::Utf16ToUtf8(item->config.operation->caption)
-                  << ") cannot be written\n";
-        return kExitCannotStart;
+    const WriteOutcome outcome =
+        WriteItem(session, *item, ValueFromText(text), text, clock, RealTimeHooks());
+    if (outcome.end != WriteEnd::Written) {
+        std::cerr << "vemox-host: " << outcome.why << "\n";
+        return outcome.end == WriteEnd::Refused ? kExitCannotStart : kExitNotGood;
     }
-    const platform::Variant value = ValueFromText(text);
-    const auto idle = [&] { return !item->host.Busy(); };
-    const std::int64_t wait = session.WatchdogMs() + kGraceMs;
-    if (const auto refused = RefuseOutOfRange(session, *item, value, text, clock.NowMs() + wait)) {
-        return *refused;
-    }
-    // Outputs and weight points are written on top of what the controller last reported
-    // (the other outputs, the other level): read first so that the write changes only
-    // what was asked.
-    session.Read({item});
-    session.RunUntil(idle, clock.NowMs() + wait, false, RealTimeHooks());
-    if (!session.Write(*item, value)) {
-        std::cerr << "vemox-host: " << item->config.FullName() << " did not become idle\n";
-        return kExitNotGood;
-    }
-    session.RunUntil(idle, clock.NowMs() + wait, false, RealTimeHooks());
-    const bool ok = !item->host.Busy() && item->host.LastResult() == S_OK;
     std::cout << item->config.FullName() << " <- " << text << ": "
-              << (item->host.Busy() ? "no outcome" : OutcomeText(item->host.LastResult()))
-              << std::endl;
-    return ok ? kExitOk : kExitNotGood;
+              << (outcome.finished ? OutcomeText(outcome.result) : "no outcome") << std::endl;
+    return outcome.Acknowledged() ? kExitOk : kExitNotGood;
 }
 
 // The port to scan with its line settings and driver settings: those of the file when it

@@ -82,6 +82,43 @@ scan_rate = 5
     EXPECT_EQ(config.items[1].scanSeconds, 5);
 }
 
+// An input and an output of the scale, and an [mqtt] section: its url on line 26, then `keys`.
+std::string WithMqtt(const std::string& keys, const std::string& url = "mqtt://broker") {
+    return kPortAndNode + R"(
+[[item]]
+node = "Scale"
+name = "in"
+operation = "Дискретные входы"
+input = 1
+[[item]]
+node = "Scale"
+name = "out"
+operation = "Дискретные выходы"
+output = 1
+[mqtt]
+url = ")" + url +
+           "\"\n" + keys;
+}
+
+TEST(HostConfigTest, ReadsTheMqttSectionWithWritesClosedByDefault) {
+    EXPECT_FALSE(ParseHostConfig(kPortAndNode, "plant.toml").mqtt) << "no section, no broker";
+    const auto plain = ParseHostConfig(WithMqtt(""), "plant.toml").mqtt;
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->host + ":" + std::to_string(plain->port), "broker:1883");
+    EXPECT_FALSE(plain->tls);
+    EXPECT_TRUE(plain->writable.empty());
+
+    const auto tls = ParseHostConfig(WithMqtt("writable = [\"Scale.out\", \"Scale.out\"]\n",
+                                              "mqtts://[::1]:8884"),
+                                     "plant.toml")
+                         .mqtt;
+    ASSERT_TRUE(tls);
+    EXPECT_EQ(tls->host + ":" + std::to_string(tls->port), "::1:8884");
+    EXPECT_TRUE(tls->tls);
+    EXPECT_EQ(tls->writable, std::vector<std::string>{"Scale.out"});
+    EXPECT_EQ(ParseHostConfig(WithMqtt("", "mqtts://broker"), "plant.toml").mqtt->port, 8883);
+}
+
 TEST(HostConfigTest, PortNamesMapToTheDriversNumbers) {
     EXPECT_EQ(PortNumberOfName("COM1"), 0);
     EXPECT_EQ(PortNumberOfName("COM100"), 99);
@@ -175,6 +212,32 @@ INSTANTIATE_TEST_SUITE_P(
                   kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Весовые "
                                  "точки\"\npoint = 1\n",
                   "needs level = \"lower\" or \"upper\""},
+        BadConfig{"MqttScheme", WithMqtt("", "http://broker"),
+                  "bad.toml:26: url 'http://broker': must begin with mqtt:// or mqtts://"},
+        BadConfig{"MqttPort", WithMqtt("", "mqtt://broker:70000"),
+                  "the port must be a number 1..65535"},
+        BadConfig{"MqttNoHost", WithMqtt("", "mqtt://:1883"), "names no broker host"},
+        BadConfig{"MqttUnknownKey", WithMqtt("password = \"x\"\n"),
+                  "bad.toml:27: unknown key 'password' in [mqtt]"},
+        BadConfig{"MqttQos", WithMqtt("qos = 2\n"), "bad.toml:27: 'qos' = 2 is outside 0..1"},
+        BadConfig{"MqttTlsFileWithoutTls", WithMqtt("ca_file = \"/etc/ca.pem\"\n"),
+                  "bad.toml:27: 'ca_file' needs an mqtts:// url"},
+        BadConfig{"MqttCertificateWithoutKey",
+                  WithMqtt("cert_file = \"c.pem\"\n", "mqtts://broker"),
+                  "'cert_file' and 'key_file' go together"},
+        BadConfig{"MqttPasswordWithoutUser", WithMqtt("password_file = \"/etc/pw\"\n"),
+                  "'password_file' needs 'username'"},
+        BadConfig{"MqttPrefixWildcard", WithMqtt("topic_prefix = \"plant/#\"\n"),
+                  "topic_prefix 'plant/#': '/', '+' and '#' cannot stand in a topic level"},
+        BadConfig{"MqttWritableUnknown", WithMqtt("writable = [\"Scale.ghost\"]\n"),
+                  "bad.toml:27: 'writable' names 'Scale.ghost', which no [[item]] section "
+                  "defines"},
+        BadConfig{"MqttWritableReadOnly", WithMqtt("writable = [\"Scale.in\"]\n"),
+                  "'writable' names 'Scale.in', which cannot be written"},
+        BadConfig{"MqttItemNameNoTopic",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"net+\"\noperation = "
+                                 "\"Вес Нетто\"\n[mqtt]\nurl = \"mqtt://broker\"\n",
+                  "item 'Scale.net+' cannot be published"},
         BadConfig{
             "ItemTwice",
             kPortAndNode +

@@ -126,6 +126,18 @@ bool Process::WaitForText(const std::string& text, int timeoutMs, Stream stream)
     }
 }
 
+bool Process::WaitUntil(const std::function<bool(const std::string&)>& done, int timeoutMs,
+                        Stream stream) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::string& seen = stream == Stream::Out ? out_ : err_;
+    while (!done(seen)) {
+        if (RemainingMs(deadline) == 0 || !Pump(RemainingMs(deadline))) {
+            return done(seen);
+        }
+    }
+    return true;
+}
+
 void Process::Signal(int signal) const {
     if (pid_ > 0) {
         ::kill(pid_, signal);

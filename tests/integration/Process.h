@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -30,6 +31,10 @@ public:
     // Reads until `text` has appeared on the stream (true) or the time is up (false); the
     // next wait on that stream looks only after it.
     bool WaitForText(const std::string& text, int timeoutMs, Stream stream = Stream::Out);
+    // Reads until `done` holds for all the process has printed on the stream (true) or the
+    // time is up (false).
+    bool WaitUntil(const std::function<bool(const std::string&)>& done, int timeoutMs,
+                   Stream stream = Stream::Out);
 
     void Signal(int signal) const;
     // Collects the remaining output and the exit status; kills the process after timeoutMs.

@@ -35,6 +35,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 check "it depends on the C and C++ runtimes" \
     grep -q 'libc6 (>=.*libstdc++6 (>=' <<<"$depends"
+check "it depends on the MQTT client library" grep -q 'libmosquitto1 (>=' <<<"$depends"
+check "it suggests a broker" [ "$(dpkg-deb -f "$deb" Suggests)" = "mosquitto, mosquitto-clients" ]
 
 dpkg-deb -x "$deb" "$work/root"
 check "vemox-host --version prints $version" [ "$("$work/root/usr/bin/vemox-host" --version)" = "$version" ]

@@ -1,0 +1,18 @@
+// Reads the [mqtt] section of the configuration file, checked completely before anything
+// starts: a broker URL the client can use, TLS files only with mqtts://, topic names that
+// every item can be published under, and writable items that exist and can be written.
+#pragma once
+
+#include "host/ConfigReader.h"
+#include "host/MqttConfig.h"
+
+#include <optional>
+#include <vector>
+
+namespace vemox::host {
+
+// Nothing when the file has no [mqtt] section. Throws ConfigError.
+std::optional<MqttConfig> ReadMqttSection(const ConfigReader& reader, const toml::table& root,
+                                          const std::vector<ItemConfig>& items);
+
+} // namespace vemox::host
