@@ -1,5 +1,7 @@
 #include "sim/Endpoint.h"
 
+#include "platform/linux/TermiosRates.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -43,19 +45,9 @@ void MakeRaw(int fd, speed_t speed, const std::string& what) {
     }
 }
 
-struct Rate {
-    std::uint32_t baud;
-    speed_t speed;
-};
-constexpr Rate kRates[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
-                           {9600, B9600},   {19200, B19200},   {38400, B38400},
-                           {57600, B57600}, {115200, B115200}, {230400, B230400}};
-
 speed_t SpeedOf(std::uint32_t baud) {
-    for (const Rate& rate : kRates) {
-        if (rate.baud == baud) {
-            return rate.speed;
-        }
+    if (const speed_t speed = platform::SpeedOfBaud(baud); speed != B0) {
+        return speed;
     }
     throw std::invalid_argument("no terminal setting for " + std::to_string(baud) + " baud");
 }
@@ -84,12 +76,7 @@ void Fd::reset() noexcept {
 }
 
 bool TerminalHasRate(std::uint32_t baud) {
-    for (const Rate& rate : kRates) {
-        if (rate.baud == baud) {
-            return true;
-        }
-    }
-    return false;
+    return platform::SpeedOfBaud(baud) != B0;
 }
 
 std::uint32_t TerminalBaud(int fd) {
@@ -97,13 +84,7 @@ std::uint32_t TerminalBaud(int fd) {
     if (tcgetattr(fd, &tio) != 0) {
         return 0;
     }
-    const speed_t speed = cfgetospeed(&tio);
-    for (const Rate& rate : kRates) {
-        if (rate.speed == speed) {
-            return rate.baud;
-        }
-    }
-    return 0;
+    return platform::BaudOfSpeed(cfgetospeed(&tio));
 }
 
 Pty OpenPty(std::uint32_t baud) {

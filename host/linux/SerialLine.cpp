@@ -1,6 +1,8 @@
 // Serial devices and pseudo-terminals through termios, opened non-blocking and exclusively.
 #include "host/SerialLine.h"
 
+#include "platform/linux/TermiosRates.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,23 +18,6 @@
 
 namespace vemox::host {
 namespace {
-
-struct Rate {
-    std::uint32_t baud;
-    speed_t speed;
-};
-constexpr Rate kRates[] = {{1200, B1200},   {2400, B2400},     {4800, B4800},
-                           {9600, B9600},   {19200, B19200},   {38400, B38400},
-                           {57600, B57600}, {115200, B115200}, {230400, B230400}};
-
-speed_t SpeedOf(std::uint32_t baud) {
-    for (const Rate& rate : kRates) {
-        if (rate.baud == baud) {
-            return rate.speed;
-        }
-    }
-    return B0;
-}
 
 tcflag_t SizeFlag(int dataBits) {
     switch (dataBits) {
@@ -148,12 +133,12 @@ private:
 } // namespace
 
 bool BaudRateSupported(std::uint32_t baud) {
-    return SpeedOf(baud) != B0;
+    return platform::SpeedOfBaud(baud) != B0;
 }
 
 std::unique_ptr<SerialLine> OpenSerialLine(const std::string& device,
                                            const LineSettings& settings) {
-    const speed_t speed = SpeedOf(settings.baud);
+    const speed_t speed = platform::SpeedOfBaud(settings.baud);
     if (speed == B0) {
         throw std::runtime_error(device + ": unsupported baud rate " +
                                  std::to_string(settings.baud));
