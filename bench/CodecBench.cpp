@@ -1,8 +1,8 @@
 // Per-frame cost of the frame codec (wrap, extract, checksum, packed BCD) and per-task cost
 // of building a request from the host's property sets: the steps BuildRequest takes for a
 // read (addressing, operation, command, frame) and for a write completed from the cache.
-#include "config/PropertySets.h"
 #include "config/PropertySet.h"
+#include "config/PropertySets.h"
 #include "contract/Constants.h"
 #include "fakes/HostTasks.h"
 #include "platform/Com.h"

@@ -2,7 +2,6 @@
 
 #include "host/Report.h"
 
-
 namespace vemox::host {
 namespace {
 

@@ -9,10 +9,16 @@ namespace {
 const ClockSource* gClock = nullptr;
 } // namespace
 
-double LocalNow() { return gClock ? gClock->LocalNow() : SystemLocalNow(); }
+double LocalNow() {
+    return gClock ? gClock->LocalNow() : SystemLocalNow();
+}
 
-FILETIME UtcNow() { return gClock ? gClock->UtcNow() : SystemUtcNow(); }
+FILETIME UtcNow() {
+    return gClock ? gClock->UtcNow() : SystemUtcNow();
+}
 
-void SetClockSource(const ClockSource* clock) noexcept { gClock = clock; }
+void SetClockSource(const ClockSource* clock) noexcept {
+    gClock = clock;
+}
 
 } // namespace vemox::platform

@@ -38,7 +38,8 @@ CivilTime SplitDateTime(double dateTime) noexcept {
     }
     // The whole part counts days, the fraction (taken as positive) the time of day.
     std::int64_t days = static_cast<std::int64_t>(std::trunc(dateTime));
-    std::int64_t ms = std::llround(std::fabs(dateTime - std::trunc(dateTime)) * kMillisecondsPerDay);
+    std::int64_t ms =
+        std::llround(std::fabs(dateTime - std::trunc(dateTime)) * kMillisecondsPerDay);
     if (ms >= kMillisecondsPerDayInt) {
         ms -= kMillisecondsPerDayInt;
         days += 1;

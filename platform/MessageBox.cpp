@@ -21,6 +21,8 @@ void ShowMessageBox(std::u16string_view text, std::u16string_view caption, std::
     SystemMessageBox(text, caption, flags);
 }
 
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) { return std::exchange(Hook(), std::move(hook)); }
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+    return std::exchange(Hook(), std::move(hook));
+}
 
 } // namespace vemox::platform

@@ -85,8 +85,12 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Widen(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
-std::u16string DecimalText(std::int64_t value) { return Widen(std::to_string(value)); }
+std::u16string DecimalText(std::int64_t value) {
+    return Widen(std::to_string(value));
+}
 
 } // namespace vemox::platform

@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <objbase.h>
 #include <oaidl.h>
+#include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
 

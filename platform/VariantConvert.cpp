@@ -11,9 +11,13 @@
 namespace vemox::platform {
 namespace {
 
-[[noreturn]] void Fail(const char* what) { throw ConversionError(what); }
+[[noreturn]] void Fail(const char* what) {
+    throw ConversionError(what);
+}
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool IsSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 std::u16string_view Trim(std::u16string_view text) {
     while (!text.empty() && IsSpace(text.front())) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The one command that proves the tree: on a Debian 12 machine it installs whatever tools are
-# missing, builds all four presets with zero warnings, runs the native tests (plain and under
-# the sanitizers), runs the Windows tests under 64-bit and then 32-bit Wine, checks the
-# libraries' export and import tables, and fuzzes every fuzz target for a bounded time
-# (FUZZ_SECONDS per target, default 120). It prints a summary and exits non-zero if anything
-# failed. A kernel that cannot run 32-bit programs skips the 32-bit tests, and says so.
+# missing, checks that every C++ file is formatted, builds all four presets with zero
+# warnings, runs the native tests (plain and under the sanitizers), runs the Windows tests
+# under 64-bit and then 32-bit Wine, checks the libraries' export and import tables, and
+# fuzzes every fuzz target for a bounded time (FUZZ_SECONDS per target, default 120). It
+# prints a summary and exits non-zero if anything failed. A kernel that cannot run 32-bit
+# programs skips the 32-bit tests, and says so.
 # Usage (as root on a fresh machine, or as anyone once the packages are there):
 #   bash scripts/test-all.sh
 set -euo pipefail
@@ -24,7 +25,7 @@ packages=(
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine64 wine32:i386 xvfb xauth dpkg-dev
     libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-    clang-14 libclang-rt-14-dev imagemagick
+    clang-14 libclang-rt-14-dev clang-format-14 imagemagick
     libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
@@ -109,6 +110,7 @@ summary() {
 trap 'summary $?' EXIT
 
 step "install missing packages" install_missing "${packages[@]}" || exit 1
+step "formatting" bash scripts/check-format.sh || true
 
 if step "build linux" build linux; then
     step "tests linux" run_tests linux || true

@@ -1,5 +1,5 @@
-#include "config/PropertySets.h"
 #include "host/DriverSession.h"
+#include "config/PropertySets.h"
 
 #include "FakeLine.h"
 #include "contract/Constants.h"

@@ -1,5 +1,5 @@
-#include "config/PropertySets.h"
 #include "config/PropertySet.h"
+#include "config/PropertySets.h"
 #include "contract/Constants.h"
 #include "driver/Globals.h"
 #include "platform/MessageBox.h"

@@ -1,6 +1,6 @@
-#include "config/PropertySets.h"
 #include "protocol/Request.h"
 #include "config/PropertySet.h"
+#include "config/PropertySets.h"
 #include "contract/Constants.h"
 #include "fakes/HostTasks.h"
 #include "platform/Com.h"
