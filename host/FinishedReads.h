@@ -1,5 +1,5 @@
 // Which reads have finished since the last look, for what follows every read of `run`: the
-// recording and the trend. A read counts once, whatever its outcome.
+// plain lines, the recording and the trend. A read counts once, whatever its outcome.
 #pragma once
 
 #include "host/DriverSession.h"

@@ -187,10 +187,10 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
                                              RealTimeHooks(),
                                              MakeNoticeSink(table ? &recent : nullptr));
     }
-    std::vector<std::uint32_t> printed(session.Items().size(), 0);
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
-        for (const FinishedReads::Read& read : finished.Take(session.Items())) {
+        const std::vector<FinishedReads::Read> reads = finished.Take(session.Items());
+        for (const FinishedReads::Read& read : reads) {
             trends.Add(read);
             if (recording && !recording->Row(read)) {
                 std::cerr << "vemox-host: --record " << record << ": cannot write, stopped\n";
@@ -213,13 +213,8 @@ int CommandRun(const Options& options, bool plainRequested, const std::string& r
             std::fflush(stdout);
             return;
         }
-        std::size_t i = 0;
-        for (const SessionItem& item : session.Items()) {
-            if (item.host.Counts().completed != printed[i]) {
-                printed[i] = item.host.Counts().completed;
-                std::cout << PlainLine(item) << std::endl;
-            }
-            ++i;
+        for (const FinishedReads::Read& read : reads) {
+            std::cout << PlainLine(*read.item) << std::endl;
         }
     };
     session.RunUntil({}, INT64_MAX, true, RealTimeHooks([&] {
