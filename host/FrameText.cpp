@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
+#include "platform/Text.h"
 #include "protocol/Codec.h"
 
 #include <cstdio>
@@ -209,14 +210,12 @@ Judged JudgeFrame(const Bytes* request, const LineFrame& frame, bool withCrc) {
     return {Verdict::Reply, who + " " + ReplyWords(view.Code(), values, frame.body)};
 }
 
+// The bytes as the driver's Tx and Rx log lines show them, without their closing space.
 std::string HexText(const Bytes& bytes) {
-    std::string text;
-    for (const std::uint8_t b : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kHexDigits[b >> 4];
-        text += kHexDigits[b & 0x0F];
+    std::string text =
+        platform::Utf16ToUtf8(GetStrData(bytes.data(), static_cast<std::int32_t>(bytes.size())));
+    if (!text.empty()) {
+        text.pop_back();
     }
     return text;
 }
