@@ -9,14 +9,10 @@ namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
 
-// ISO 8601, as subscribers parse time stamps: "2024-05-14T09:30:12.345Z".
+// A read that has no time stamp yet carries null.
 nlohmann::json IsoTimeJson(const FILETIME& time) {
-    std::string text = TimeStampText(time);
-    if (text == "-") {
-        return nullptr;
-    }
-    text[text.find(' ')] = 'T';
-    return text;
+    std::string text = IsoTimeText(time);
+    return text == "-" ? nlohmann::json(nullptr) : nlohmann::json(std::move(text));
 }
 
 } // namespace

@@ -18,16 +18,6 @@ bool EndsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// ISO 8601: "2024-05-01T12:00:00.123Z".
-std::string IsoTime(const FILETIME& time) {
-    std::string text = TimeStampText(time);
-    const std::size_t space = text.find(' ');
-    if (space != std::string::npos) {
-        text[space] = 'T';
-    }
-    return text;
-}
-
 // A field that holds a comma, a quote or a line break goes in quotes, its quotes doubled.
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -56,7 +46,7 @@ Recording::Recording(const std::string& path)
 
 bool Recording::Row(const FinishedReads::Read& read) {
     const OPCITEMSTATE& state = read.item->host.Shown();
-    const std::string time = IsoTime(state.ftTimeStamp);
+    const std::string time = IsoTimeText(state.ftTimeStamp);
     const std::string name = read.item->config.FullName();
     const std::string quality = QualityWords(state.wQuality);
     std::string line;

@@ -124,6 +124,14 @@ std::string TimeStampText(const FILETIME& time) {
     return text;
 }
 
+std::string IsoTimeText(const FILETIME& time) {
+    std::string text = TimeStampText(time);
+    if (const std::size_t space = text.find(' '); space != std::string::npos) {
+        text[space] = 'T';
+    }
+    return text;
+}
+
 bool IsGood(const SessionItem& item) {
     return item.host.EverCompleted() && item.host.LastResult() == S_OK &&
            item.host.Shown().wQuality == kQualityGood;

@@ -17,6 +17,8 @@ std::string OutcomeText(HRESULT result);
 std::string ValueText(const VARIANT& value);
 // UTC, to the millisecond; "-" before the first time stamp.
 std::string TimeStampText(const FILETIME& time);
+// The same in ISO 8601, as files and subscribers parse it: "2024-05-01T12:00:00.123Z".
+std::string IsoTimeText(const FILETIME& time);
 
 bool IsGood(const SessionItem& item);
 
