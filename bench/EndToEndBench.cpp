@@ -18,10 +18,10 @@
 //   sleep - the host sleeps out each period and only then looks at the line, as it did
 //           before it waited on the line; every exchange is rounded up to the period. Kept
 //           as the baseline the wait is measured against.
-#include "host/DriverSession.h"
-#include "host/HostClock.h"
-#include "host/HostConfig.h"
-#include "host/SerialLine.h"
+#include "host/config/HostConfig.h"
+#include "host/line/HostClock.h"
+#include "host/line/SerialLine.h"
+#include "host/session/DriverSession.h"
 #include "sim/Simulator.h"
 #include "sim/Timing.h"
 

@@ -10,11 +10,11 @@
 // microseconds after the reply came in, and replies are milliseconds apart.
 //
 // Usage: vemox_bench_mqtt_latency PTY BROKER_PORT [READS] [QOS]
-#include "host/ControllerLinks.h"
-#include "host/DriverSession.h"
-#include "host/HostClock.h"
-#include "host/HostConfig.h"
-#include "host/MqttGateway.h"
+#include "host/config/HostConfig.h"
+#include "host/gateway/mqtt/MqttGateway.h"
+#include "host/line/HostClock.h"
+#include "host/session/ControllerLinks.h"
+#include "host/session/DriverSession.h"
 
 #include <mosquitto.h>
 #include <nlohmann/json.hpp>

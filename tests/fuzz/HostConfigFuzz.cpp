@@ -2,7 +2,7 @@
 // whose every item names a known node and operation and whose every node names a known port,
 // or is refused with a ConfigError. No other exception, crash or sanitizer report.
 #include "FuzzInput.h"
-#include "host/HostConfig.h"
+#include "host/config/HostConfig.h"
 
 #include <string_view>
 

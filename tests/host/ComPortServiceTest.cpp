@@ -1,4 +1,4 @@
-#include "host/ComPortService.h"
+#include "host/line/ComPortService.h"
 
 #include "FakeLine.h"
 #include "fakes/HostFakes.h"

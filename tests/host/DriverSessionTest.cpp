@@ -1,4 +1,4 @@
-#include "host/DriverSession.h"
+#include "host/session/DriverSession.h"
 #include "config/PropertySets.h"
 
 #include "FakeLine.h"

@@ -1,7 +1,7 @@
 // An in-memory serial line: records what the host writes and hands out scripted input.
 #pragma once
 
-#include "host/SerialLine.h"
+#include "host/line/SerialLine.h"
 
 #include <algorithm>
 #include <cstdint>

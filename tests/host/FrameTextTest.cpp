@@ -1,6 +1,6 @@
 // Frames in words, as the trace and the monitor show them: what a request asks, and what a
 // frame is to the request awaiting its reply.
-#include "host/FrameText.h"
+#include "host/commission/FrameText.h"
 
 #include <gtest/gtest.h>
 

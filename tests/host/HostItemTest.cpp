@@ -1,4 +1,4 @@
-#include "host/HostItem.h"
+#include "host/session/HostItem.h"
 
 #include "contract/Constants.h"
 #include "platform/Com.h"

@@ -1,4 +1,4 @@
-#include "host/HostServer.h"
+#include "host/session/HostServer.h"
 
 #include "platform/Com.h"
 

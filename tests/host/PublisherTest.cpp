@@ -1,4 +1,4 @@
-#include "host/Publisher.h"
+#include "host/gateway/mqtt/Publisher.h"
 
 #include "contract/Constants.h"
 #include "platform/Com.h"

@@ -1,6 +1,7 @@
-#include "host/RemoteWrites.h"
+#include "host/gateway/mqtt/RemoteWrites.h"
 
-#include "host/MqttTopics.h"
+#include "host/config/MqttSection.h"
+#include "host/gateway/mqtt/MqttTopics.h"
 #include "platform/VariantConvert.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // A port's device that goes missing and comes back, on the test's clock: tries every retry
 // period, one notice per change, writes refused while there is no device.
-#include "host/ReopeningLine.h"
+#include "host/line/ReopeningLine.h"
 
 #include "FakeLine.h"
 

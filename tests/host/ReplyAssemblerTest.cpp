@@ -1,4 +1,4 @@
-#include "host/ReplyAssembler.h"
+#include "host/line/ReplyAssembler.h"
 
 #include <gtest/gtest.h>
 

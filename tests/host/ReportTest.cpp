@@ -1,4 +1,4 @@
-#include "host/Report.h"
+#include "host/output/Report.h"
 
 #include "contract/Constants.h"
 #include "platform/VariantConvert.h"

@@ -1,4 +1,4 @@
-#include "host/ScanScheduler.h"
+#include "host/session/ScanScheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The host's scheduling against the in-process controller model: the real driver library
 // on one side, the simulator's model behind a line that answers at once on the other, and
 // the host's clock in the test's hand.
-#include "host/DriverSession.h"
+#include "host/session/DriverSession.h"
 
 #include "FakeLine.h"
 #include "sim/LineOptions.h"

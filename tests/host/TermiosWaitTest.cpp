@@ -1,5 +1,5 @@
 // Waiting on real termios lines: a pseudo-terminal stands in for the serial device.
-#include "host/SerialLine.h"
+#include "host/line/SerialLine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The values the host refuses before a write goes out, and the decimal places it reads from
 // a net weight reply on its way to the driver.
-#include "host/WriteLimits.h"
+#include "host/session/WriteLimits.h"
 
 #include "platform/Com.h"
 #include "protocol/Codec.h"

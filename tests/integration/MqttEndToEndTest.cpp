@@ -4,7 +4,7 @@
 #include "Fixtures.h"
 #include "Process.h"
 
-#include "host/HostConfig.h"
+#include "host/config/HostConfig.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
