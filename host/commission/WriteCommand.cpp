@@ -23,11 +23,16 @@ int Write(const HostOptions& options, const std::string& itemName, const std::st
     TraceLines(session, trace.get());
     SessionItem* item = session.FindItem(itemName);
     if (!item) {
-        std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
+        const std::vector<std::string> named = session.FullNamesOf(itemName);
+        std::cerr << "vemox-host: " << (named.size() > 1 ? "ambiguous" : "no") << " item '"
+                  << itemName << "' (give NODE.ITEM";
+        for (std::size_t i = 0; i < named.size(); ++i) {
+            std::cerr << (i == 0 ? ": " : ", ") << named[i];
+        }
+        std::cerr << ")\n";
         return kExitCannotStart;
     }
-    const WriteOutcome outcome =
-        WriteItem(session, *item, ValueFromText(text), text, clock, RealTimeHooks());
+    const WriteOutcome outcome = WriteItem(session, *item, text, text, clock, RealTimeHooks());
     if (outcome.end != WriteEnd::Written) {
         std::cerr << "vemox-host: " << outcome.why << "\n";
         return outcome.end == WriteEnd::Refused ? kExitCannotStart : kExitNotGood;
@@ -52,7 +57,8 @@ void AddWriteCommand(CLI::App& app, const HostOptions& options, CommandAction& c
     write
         ->add_option("WORDS", choice->words,
                      "ITEM (NODE.ITEM, or ITEM when unique) and VALUE (true, false, on, off or "
-                     "a number); without a file: DEVICE, output N, point N lower|upper or "
+                     "a number; an output takes only 0, 1, true, false, on, off); without a file: "
+                     "DEVICE, output N, point N lower|upper or "
                      "dosing, and VALUE")
         ->required();
     AddAdHocOptions(*write, choice->adHoc);

@@ -2,6 +2,7 @@
 // items, read from TOML and checked completely before anything starts.
 #pragma once
 
+#include "contract/Constants.h"
 #include "contract/Operations.h"
 #include "host/config/MqttConfig.h"
 #include "host/line/SerialLine.h"
@@ -55,6 +56,10 @@ struct ItemConfig {
     // The driver answers a read of dosing control with 0 without asking the controller: such
     // an item can only be written.
     bool WriteOnly() const { return operation->operation == Operation::DosingControl; }
+    // A link figure is writable on its own terms (only the reset is), not its operation's.
+    bool Writable() const {
+        return ItemTypeOf(*operation, parameter).accessRights == kAccessReadWrite;
+    }
 };
 
 struct HostTiming {

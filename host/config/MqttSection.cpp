@@ -1,7 +1,5 @@
 #include "host/config/MqttSection.h"
 
-#include "contract/Constants.h"
-
 #include <set>
 
 namespace vemox::host {
@@ -147,7 +145,7 @@ void ReadWritable(const ConfigReader& reader, const toml::table& table,
             reader.Fail(entry.source(),
                         "'writable' names '" + *name + "', which no [[item]] section defines");
         }
-        if (found->operation->accessRights != kAccessReadWrite) {
+        if (!found->Writable()) {
             reader.Fail(entry.source(),
                         "'writable' names '" + *name + "', which cannot be written");
         }

@@ -7,10 +7,8 @@
 #include "platform/VariantConvert.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 
 namespace vemox::host {
 namespace {
@@ -240,25 +238,6 @@ std::vector<std::string> UnreachableNodes(const std::deque<SessionItem>& items) 
         }
     }
     return names;
-}
-
-platform::Variant ValueFromText(const std::string& text) {
-    if (text == "true" || text == "on") {
-        return platform::Variant::Bool(true);
-    }
-    if (text == "false" || text == "off") {
-        return platform::Variant::Bool(false);
-    }
-    std::int32_t whole = 0;
-    if (platform::ParseInt32(platform::Widen(text), whole)) {
-        return platform::Variant::Int32(whole);
-    }
-    char* end = nullptr;
-    const double real = std::strtod(text.c_str(), &end);
-    if (!text.empty() && end == text.c_str() + text.size()) {
-        return platform::Variant::Double(real);
-    }
-    throw std::invalid_argument("'" + text + "' is not a value: give true, false or a number");
 }
 
 } // namespace vemox::host

@@ -34,8 +34,4 @@ nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
 // Nodes none of whose items got any reply: "Scale2 (COM1, address 7)".
 std::vector<std::string> UnreachableNodes(const std::deque<SessionItem>& items);
 
-// A value typed by the operator: true/false, a whole number or a decimal number.
-// Throws std::invalid_argument for anything else.
-platform::Variant ValueFromText(const std::string& text);
-
 } // namespace vemox::host

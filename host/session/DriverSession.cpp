@@ -119,6 +119,16 @@ SessionItem* DriverSession::FindItem(const std::string& name) {
     return shortMatches == 1 ? byShortName : nullptr;
 }
 
+std::vector<std::string> DriverSession::FullNamesOf(const std::string& name) const {
+    std::vector<std::string> names;
+    for (const SessionItem& item : items_) {
+        if (item.config.name == name) {
+            names.push_back(item.config.FullName());
+        }
+    }
+    return names;
+}
+
 void DriverSession::Issue(SessionItem& item, TTask kind, OPCITEMSTATE& state) {
     TTaskDef task{};
     GetShortString(platform::Utf8ToUtf16(item.config.FullName()), task.ItemID);

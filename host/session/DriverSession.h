@@ -91,7 +91,10 @@ public:
     // An item the host reads for itself, beside the configured ones; it lives as long as the
     // session, since the driver may hold its task until then.
     SessionItem& AddProbe(SessionNode& node, const ItemConfig& config);
+    // By its full name, or by its own name when no other node has an item so named.
     SessionItem* FindItem(const std::string& name);
+    // The full names of the items of that own name, e.g. for "output0" on two nodes.
+    std::vector<std::string> FullNamesOf(const std::string& name) const;
     const HostConfig& Config() const noexcept { return config_; }
     std::int64_t WatchdogMs() const noexcept { return watchdogMs_; }
     const ComPortService& Ports() const noexcept { return ports_; }

@@ -1,11 +1,10 @@
-// One write of an item as the operator asks for it, from the command line or over MQTT: only
-// to an item that can be written, never with a value the controller cannot take (a weight
-// point's range follows the controller's decimal places, learnt from a net weight read), and
-// on top of what the controller reports (the item is read first, so that the other outputs
-// and the other level stay as they are).
+// One write of an item as the operator asks for it, from the command line or a gateway: only
+// what passes the write gate (WriteLimits.h), and on top of what the controller reports (the
+// item is read first, so that the other outputs and the other level stay as they are).
 #pragma once
 
 #include "host/session/DriverSession.h"
+#include "host/session/WriteLimits.h"
 #include "platform/Com.h"
 
 #include <string>
@@ -24,14 +23,15 @@ struct WriteOutcome {
     bool finished = false; // Written: the driver completed the write
     HRESULT result = E_FAIL;
     std::uint16_t quality = 0;
+    platform::Variant value{}; // Written: what the driver was handed
 
     bool Acknowledged() const noexcept {
         return end == WriteEnd::Written && finished && result == S_OK;
     }
 };
 
-// `valueText` is the value as the operator gave it, for the messages.
-WriteOutcome WriteItem(DriverSession& session, SessionItem& item, const platform::Variant& value,
-                       const std::string& valueText, const HostClock& clock, const RunHooks& hooks);
+// `askedText` is the value as the operator gave it, for the messages.
+WriteOutcome WriteItem(DriverSession& session, SessionItem& item, const AskedValue& asked,
+                       const std::string& askedText, const HostClock& clock, const RunHooks& hooks);
 
 } // namespace vemox::host

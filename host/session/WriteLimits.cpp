@@ -1,10 +1,14 @@
 #include "host/session/WriteLimits.h"
 
+#include "platform/Text.h"
 #include "platform/VariantConvert.h"
 #include "protocol/Codec.h"
 #include "protocol/Reply.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 
 namespace vemox::host {
 namespace {
@@ -22,30 +26,83 @@ std::string LevelRange(int decimals) {
     return "0 .. " + digits;
 }
 
-// Judged by the very conversions the driver makes when it builds the write, so that host
-// and driver draw the line at the same value.
-std::optional<std::string> RefusedLevel(const VARIANT& value, int decimals) {
-    const double level = platform::VariantToDouble(value);
-    const std::string range = LevelRange(decimals) + " (" + std::to_string(decimals) +
-                              (decimals == 1 ? " decimal place)" : " decimal places)");
-    if (!std::isfinite(level)) {
-        return "not a finite number; a level lies in " + range;
-    }
-    try {
-        ScaleLevel(level, decimals);
-    } catch (const platform::ConversionError&) {
-        return "outside " + range;
-    }
-    return std::nullopt;
+constexpr char kNotFinite[] = "not a finite number";
+constexpr char kOnOff[] = "takes only 0, 1, true, false, on or off";
+constexpr char kDosingRange[] = "0 .. 255 (or true, false)";
+
+GateAnswer Refuse(std::string why) {
+    return {std::nullopt, std::move(why)};
 }
 
-std::optional<std::string> RefusedDosing(const VARIANT& value) {
-    try {
-        DosingByte(value);
-    } catch (const platform::ConversionError&) {
-        return "outside 0 .. 255 (or true, false)";
+GateAnswer Pass(platform::Variant value) {
+    return {std::move(value), {}};
+}
+
+// The operator's words, read as on or off, or as a number; neither for anything else.
+struct Asked {
+    std::optional<bool> onOff;
+    std::optional<double> number;
+};
+
+Asked Read(const AskedValue& asked) {
+    if (const double* number = std::get_if<double>(&asked)) {
+        return {std::nullopt, *number};
     }
-    return std::nullopt;
+    std::string word = std::get<std::string>(asked);
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (word == "true" || word == "on") {
+        return {true, std::nullopt};
+    }
+    if (word == "false" || word == "off") {
+        return {false, std::nullopt};
+    }
+    char* end = nullptr;
+    const double number = std::strtod(word.c_str(), &end);
+    if (word.empty() || std::isspace(static_cast<unsigned char>(word.front())) ||
+        end != word.c_str() + word.size()) {
+        return {};
+    }
+    return {std::nullopt, number};
+}
+
+// Judged by the very conversion the driver makes when it builds the write, so that host and
+// driver draw the line at the same value.
+GateAnswer Level(double level, std::optional<int> decimals) {
+    if (decimals) {
+        try {
+            ScaleLevel(level, *decimals);
+        } catch (const platform::ConversionError&) {
+            return Refuse("outside " + LevelRange(*decimals) + " (" + std::to_string(*decimals) +
+                          (*decimals == 1 ? " decimal place)" : " decimal places)"));
+        }
+    }
+    return Pass(platform::Variant::Double(level));
+}
+
+GateAnswer Dosing(const Asked& asked) {
+    if (asked.onOff) {
+        return Pass(
+            platform::Variant::Bool(*asked.onOff)); // all bits or none, as the driver has it
+    }
+    const double number = *asked.number;
+    if (number != std::trunc(number)) {
+        return Refuse(std::string("not a whole number; dosing takes ") + kDosingRange);
+    }
+    if (number < 0 || number > kDosingMax) {
+        return Refuse(std::string("outside ") + kDosingRange);
+    }
+    return Pass(platform::Variant::Int32(static_cast<std::int32_t>(number)));
+}
+
+GateAnswer OnOff(const Asked& asked) {
+    if (asked.onOff) {
+        return Pass(platform::Variant::Bool(*asked.onOff));
+    }
+    if (*asked.number == 0 || *asked.number == 1) {
+        return Pass(platform::Variant::Bool(*asked.number == 1));
+    }
+    return Refuse(kOnOff);
 }
 
 } // namespace
@@ -80,14 +137,37 @@ int DecimalsOf(std::uint8_t status) noexcept {
     return status & kDecimalsMask;
 }
 
-std::optional<std::string> RefusedWrite(Operation operation, const VARIANT& value, int decimals) {
+bool IsValueText(const std::string& text) {
+    const Asked asked = Read(text);
+    return asked.onOff || asked.number;
+}
+
+GateAnswer GateWrite(const ItemConfig& item, const AskedValue& asked, std::optional<int> decimals) {
+    const Operation operation = item.operation->operation;
+    if (!item.Writable()) {
+        const LinkFigureInfo* figure =
+            operation == Operation::LinkDiagnostics ? FindLinkFigure(item.parameter) : nullptr;
+        return Refuse(platform::Utf16ToUtf8(figure ? figure->caption : item.operation->caption) +
+                      " cannot be written");
+    }
+    const Asked value = Read(asked);
+    if (!value.onOff && !value.number) {
+        return Refuse("'" + std::get<std::string>(asked) +
+                      "' is not a value: give true, false, on, off or a number");
+    }
+    if (value.number && !std::isfinite(*value.number)) {
+        return Refuse(kNotFinite);
+    }
     switch (operation) {
     case Operation::WeightPoints:
-        return RefusedLevel(value, decimals);
+        if (value.onOff) {
+            return Refuse("a level is a number, not on or off");
+        }
+        return Level(*value.number, decimals);
     case Operation::DosingControl:
-        return RefusedDosing(value);
-    default:
-        return std::nullopt; // outputs: any value other than 0 switches on
+        return Dosing(value);
+    default: // outputs and the reset figure
+        return OnOff(value);
     }
 }
 

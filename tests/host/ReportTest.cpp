@@ -1,7 +1,6 @@
 #include "host/output/Report.h"
 
 #include "contract/Constants.h"
-#include "platform/VariantConvert.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +16,6 @@ TEST(ReportTest, QualitiesInWords) {
     EXPECT_EQ(QualityWords(0x0044), "uncertain (0x0044)");
     EXPECT_EQ(OutcomeText(kOutcomeNotAnswer), "no reply");
     EXPECT_EQ(OutcomeText(static_cast<HRESULT>(0x80070005u)), "0x80070005");
-}
-
-TEST(ReportTest, TypedValues) {
-    EXPECT_EQ(ValueFromText("true").type(), VT_BOOL);
-    EXPECT_EQ(ValueFromText("off").type(), VT_BOOL);
-    const platform::Variant whole = ValueFromText("-12");
-    EXPECT_EQ(whole.type(), VT_I4);
-    EXPECT_EQ(platform::VariantToInt32(whole.get()), -12);
-    const platform::Variant real = ValueFromText("12.5");
-    EXPECT_EQ(real.type(), VT_R8);
-    EXPECT_DOUBLE_EQ(platform::VariantToDouble(real.get()), 12.5);
-    EXPECT_THROW(ValueFromText("12kg"), std::invalid_argument);
-    EXPECT_THROW(ValueFromText(""), std::invalid_argument);
 }
 
 TEST(ReportTest, TimeStampsInUtc) {

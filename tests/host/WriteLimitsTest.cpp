@@ -1,8 +1,7 @@
-// The values the host refuses before a write goes out, and the decimal places it reads from
-// a net weight reply on its way to the driver.
+// The values the write gate passes and refuses before anything goes out, and the decimal
+// places the host reads from a net weight reply on its way to the driver.
 #include "host/session/WriteLimits.h"
 
-#include "platform/Com.h"
 #include "protocol/Codec.h"
 
 #include <gtest/gtest.h>
@@ -13,47 +12,56 @@
 namespace vemox::host {
 namespace {
 
-using platform::Variant;
-
 struct Limit {
     const char* name;
     Operation operation;
-    Variant value;
-    int decimals;
-    std::string refusal; // empty: the value is written
+    AskedValue asked;
+    std::optional<int> decimals;
+    std::string refusal; // empty: the value is written, as `sent`
+    VARTYPE sent = VT_EMPTY;
 };
 
-class WriteLimitTest : public ::testing::TestWithParam<Limit> {};
+class WriteGateTest : public ::testing::TestWithParam<Limit> {};
 
-TEST_P(WriteLimitTest, IsJudgedByTheControllersRange) {
+TEST_P(WriteGateTest, PassesOnlyWhatTheItemTakes) {
     const Limit& c = GetParam();
-    EXPECT_EQ(RefusedWrite(c.operation, c.value.get(), c.decimals).value_or(""), c.refusal);
+    ItemConfig item;
+    item.operation = &OperationAt(static_cast<int>(c.operation));
+    const GateAnswer answer = GateWrite(item, c.asked, c.decimals);
+    EXPECT_EQ(answer.refusal, c.refusal);
+    EXPECT_EQ(answer.value ? answer.value->type() : VARTYPE{VT_EMPTY}, c.sent);
 }
 
 const std::string kTwoPlaces = "outside 0 .. 9999.99 (2 decimal places)";
+const std::string kOnOff = "takes only 0, 1, true, false, on or off";
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr auto kWeight = Operation::WeightPoints;
+constexpr auto kDosing = Operation::DosingControl;
+constexpr auto kOutput = Operation::DigitalOutputs;
 
-// Where the line lies is the driver's own conversion, tested with it; here: that the host
-// asks it, and what the refusal says for each number of decimal places.
+// Where a level's line lies is the driver's own conversion, tested with it; here: that the
+// host asks it, and what the refusal says for each number of decimal places.
 INSTANTIATE_TEST_SUITE_P(
-    Values, WriteLimitTest,
+    Values, WriteGateTest,
     ::testing::Values(
-        Limit{"LevelNegative", Operation::WeightPoints, Variant::Int32(-5), 2, kTwoPlaces},
-        Limit{"LevelFarAbove", Operation::WeightPoints, Variant::Int32(1000000000), 2, kTwoPlaces},
-        Limit{"LevelSeventhDigit", Operation::WeightPoints, Variant::Int32(10000), 2, kTwoPlaces},
-        Limit{"LevelHighest", Operation::WeightPoints, Variant::Double(9999.99), 2, ""},
-        Limit{"LevelWholeUnitsAbove", Operation::WeightPoints, Variant::Int32(1000000), 0,
+        Limit{"LevelNegative", kWeight, "-5", 2, kTwoPlaces},
+        Limit{"LevelFarAbove", kWeight, 1e9, 2, kTwoPlaces},
+        Limit{"LevelSeventhDigit", kWeight, "10000", 2, kTwoPlaces},
+        Limit{"LevelHighest", kWeight, 9999.99, 2, "", VT_R8},
+        Limit{"LevelWholeUnitsAbove", kWeight, "1000000", 0,
               "outside 0 .. 999999 (0 decimal places)"},
-        Limit{"LevelSevenPlaces", Operation::WeightPoints, Variant::Double(0.1), 7,
-              "outside 0 .. 0.0999999 (7 decimal places)"},
-        Limit{"LevelOnePlace", Operation::WeightPoints, Variant::Bool(true), 1,
-              "outside 0 .. 99999.9 (1 decimal place)"},
-        Limit{"LevelNotANumber", Operation::WeightPoints, Variant::Double(kNaN), 2,
-              "not a finite number; a level lies in 0 .. 9999.99 (2 decimal places)"},
-        Limit{"DosingAbove", Operation::DosingControl, Variant::Int32(256), 0,
-              "outside 0 .. 255 (or true, false)"},
-        Limit{"DosingTrue", Operation::DosingControl, Variant::Bool(true), 0, ""},
-        Limit{"OutputAnyValue", Operation::DigitalOutputs, Variant::Int32(-7), 0, ""}),
+        Limit{"LevelSevenPlaces", kWeight, 0.1, 7, "outside 0 .. 0.0999999 (7 decimal places)"},
+        Limit{"LevelBeforeItsPlacesAreKnown", kWeight, "1e9", std::nullopt, "", VT_R8},
+        Limit{"LevelOn", kWeight, "on", 1, "a level is a number, not on or off"},
+        Limit{"LevelNotANumber", kWeight, kNaN, 2, "not a finite number"},
+        Limit{"DosingAbove", kDosing, "256", 0, "outside 0 .. 255 (or true, false)"},
+        Limit{"DosingFraction", kDosing, 2.5, 0,
+              "not a whole number; dosing takes 0 .. 255 (or true, false)"},
+        Limit{"DosingTrue", kDosing, "true", 0, "", VT_BOOL},
+        Limit{"OutputAnyValue", kOutput, "-7", 0, kOnOff},
+        Limit{"OutputTiny", kOutput, "-1e-300", 0, kOnOff},
+        Limit{"OutputWithUnit", kOutput, "1kg", 0,
+              "'1kg' is not a value: give true, false, on, off or a number"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A reply frame from its body; the checksum appended when the line has one.

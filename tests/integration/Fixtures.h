@@ -49,6 +49,8 @@ public:
         pty_ = process_->WaitForLine("pty: ", kStartMs);
     }
     const std::string& Pty() const { return pty_; }
+    // With -v, its standard error logs every exchange as it comes ("Rx 01 D0 01 00 ...").
+    Process& Log() { return *process_; }
     Finished Stop() {
         process_->Signal(SIGTERM);
         return process_->Wait(kStartMs);

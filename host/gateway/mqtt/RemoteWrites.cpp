@@ -4,9 +4,6 @@
 #include "host/output/Report.h"
 #include "host/session/ItemWrite.h"
 
-#include <limits>
-#include <stdexcept>
-
 namespace vemox::host {
 namespace {
 
@@ -21,19 +18,12 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::optional<platform::Variant> ValueOfJson(const nlohmann::json& json) {
+std::optional<AskedValue> ValueOfJson(const nlohmann::json& json) {
     if (json.is_boolean()) {
-        return platform::Variant::Bool(json.get<bool>());
-    }
-    if (json.is_number_integer()) {
-        const auto whole = json.get<std::int64_t>();
-        if (whole >= std::numeric_limits<std::int32_t>::min() &&
-            whole <= std::numeric_limits<std::int32_t>::max()) {
-            return platform::Variant::Int32(static_cast<std::int32_t>(whole));
-        }
+        return AskedValue(json.get<bool>() ? "true" : "false");
     }
     if (json.is_number()) {
-        return platform::Variant::Double(json.get<double>());
+        return AskedValue(json.get<double>());
     }
     return std::nullopt;
 }
@@ -46,9 +36,8 @@ std::optional<PayloadValue> ValueOfPayload(std::string_view payload) {
         return std::nullopt;
     }
     // A plain value is what `vemox-host write` takes on its command line.
-    try {
-        return PayloadValue{ValueFromText(text), text};
-    } catch (const std::invalid_argument&) {
+    if (IsValueText(text)) {
+        return PayloadValue{text, text};
     }
     const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     if (!json.is_object() || json.size() != 1 || !json.contains("value")) {
@@ -89,7 +78,10 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     // The broker hands a kept message to every new connection: written, it would be written
     // again each time the host connects.
     if (retained) {
-        return Refuse("refused", asked + "a retained message is not a write; nothing written");
+        return Refuse(
+            "refused",
+            asked +
+                "a retained message is not a write (publish it without retain); nothing written");
     }
     const std::optional<PayloadValue> value = ValueOfPayload(payload);
     if (!value) {
@@ -109,7 +101,7 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     }
     return {{"ok", outcome.Acknowledged()},
             {"result", result},
-            {"value", ValueJson(value->value.get())},
+            {"value", ValueJson(outcome.value.get())},
             {"quality", outcome.quality},
             {"quality_text", QualityWords(outcome.quality)}};
 }

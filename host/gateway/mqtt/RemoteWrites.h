@@ -1,10 +1,11 @@
 // Writes asked for over MQTT, closed by default: only the items listed in [mqtt] writable are
-// written, each exactly as `vemox-host write` writes it (range checks included); a payload
+// written, each exactly as `vemox-host write` writes it (through the same gate); a payload
 // that is no value never reaches the driver. Every request is logged and answered.
 #pragma once
 
 #include "host/config/MqttConfig.h"
 #include "host/session/DriverSession.h"
+#include "host/session/WriteLimits.h"
 #include "platform/Com.h"
 
 #include <nlohmann/json.hpp>
@@ -17,7 +18,7 @@
 namespace vemox::host {
 
 struct PayloadValue {
-    platform::Variant value;
+    AskedValue value;
     std::string text; // as the log and the messages show it
 };
 
