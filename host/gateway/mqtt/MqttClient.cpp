@@ -4,6 +4,7 @@
 #include "host/gateway/mqtt/MqttClient.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -108,6 +109,9 @@ struct MqttClient::Impl {
         Check(mosquitto_threaded_set(h, true), "MQTT client");
         // Values are small and each should go out the moment it is published.
         mosquitto_int_option(h, MOSQ_OPT_TCP_NODELAY, 1);
+        // Only this version tells the host a set message was published to be kept (see
+        // OnConnect), so that it is refused the moment it comes, not only at the next connection.
+        Check(mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5), "MQTT 5");
         if (!config.username.empty()) {
             const std::string password =
                 config.passwordFile.empty() ? "" : ReadPassword(config.passwordFile);
@@ -152,12 +156,15 @@ struct MqttClient::Impl {
         auto& impl = *static_cast<Impl*>(self);
         if (code != 0) {
             impl.refusedThisTry = true;
-            impl.Push({MqttEvent::Kind::Refused, Phrase(mosquitto_connack_string(code)), {}});
+            impl.Push({MqttEvent::Kind::Refused, Phrase(mosquitto_reason_string(code)), {}});
             return;
         }
         impl.connectedThisTry = true;
+        // The broker keeps the publisher's retain flag on what it hands on: a set message to be
+        // kept is told from a fresh one also while the host is connected.
         for (const std::string& topic : impl.subscriptions) {
-            mosquitto_subscribe(h, nullptr, topic.c_str(), impl.config.qos);
+            mosquitto_subscribe_v5(h, nullptr, topic.c_str(), impl.config.qos,
+                                   MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
         }
         impl.Push({MqttEvent::Kind::Connected, {}, {}});
     }
