@@ -1,14 +1,14 @@
 #include "host/gateway/RunCommand.h"
 
+#include "host/gateway/LiveTerminal.h"
 #include "host/gateway/mqtt/MqttGateway.h"
-#include "host/output/LinksText.h"
+#include "host/output/LiveScreen.h"
 #include "host/output/Recording.h"
 #include "host/output/Report.h"
 #include "host/output/Sparkline.h"
 #include "host/session/ControllerLinks.h"
 #include "host/session/SharedLibrary.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace vemox::host {
@@ -48,42 +48,63 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
         mqtt = std::make_unique<MqttGateway>(*session.Config().mqtt, session, links, clock,
                                              RealTimeHooks(), MakeNoticeSink(under));
     }
+    // Taken once the session stands, so that a configuration or library error is told on
+    // the ordinary screen; given back before "stopped", also when the run fails.
+    std::unique_ptr<LiveTerminal> terminal;
+    if (table) {
+        terminal = std::make_unique<LiveTerminal>();
+    }
+    LiveScreen screen;
+    const std::string title = "vemox-host run  " + session.Config().file + "  " +
+                              std::to_string(session.Items().size()) +
+                              " items  (q or Ctrl-C stops)";
+    bool quit = false;
     std::int64_t lastDraw = -kRedrawMs;
+    // Keys and resizes redraw at once; values at most every kRedrawMs.
+    const auto draw = [&] {
+        bool now = false;
+        for (LiveKey key = terminal->Next(); key.input != LiveInput::None; key = terminal->Next()) {
+            quit = quit || key.input == LiveInput::Quit;
+            if (key.input == LiveInput::Scroll) {
+                screen.Scroll(key.scroll);
+            }
+            now = now || key.input == LiveInput::Scroll || key.input == LiveInput::Resized;
+        }
+        if (!now && clock.NowMs() - lastDraw < kRedrawMs) {
+            return;
+        }
+        lastDraw = clock.NowMs();
+        const LiveContent content{title,
+                                  ItemCells(session.Items(), trends.Texts(session.Items().size())),
+                                  ControllerCells(links.Read()), recent};
+        terminal->Draw(screen.Lay(content, terminal->Width(), terminal->Height()));
+    };
     const auto show = [&] {
         const std::vector<FinishedReads::Read> reads = finished.Take(session.Items());
         for (const FinishedReads::Read& read : reads) {
             trends.Add(read);
             if (recording && !recording->Row(read)) {
-                std::cerr << "vemox-host: --record " << record << ": cannot write, stopped\n";
+                MakeNoticeSink(under)("--record " + record + ": cannot write, stopped");
                 recording.reset();
             }
         }
-        if (table) {
-            if (clock.NowMs() - lastDraw < kRedrawMs) {
-                return;
-            }
-            lastDraw = clock.NowMs();
-            std::string screen = "\x1b[H\x1b[J" +
-                                 TableText(session.Items(), trends.Texts(session.Items().size())) +
-                                 "\n" + LinksTableText(links.Read());
-            for (const std::string& line : recent) {
-                screen += line + "\n";
-            }
-            screen += "Ctrl-C stops.\n";
-            std::fputs(screen.c_str(), stdout);
-            std::fflush(stdout);
+        if (terminal) {
+            draw();
             return;
         }
         for (const FinishedReads::Read& read : reads) {
             std::cout << PlainLine(*read.item) << std::endl;
         }
     };
-    session.RunUntil({}, INT64_MAX, true, RealTimeHooks([&] {
-                         if (mqtt) {
-                             mqtt->AfterCycle();
-                         }
-                         show();
-                     }));
+    RunHooks hooks = RealTimeHooks([&] {
+        if (mqtt) {
+            mqtt->AfterCycle();
+        }
+        show();
+    });
+    hooks.interrupted = [&quit] { return quit || InterruptRequested(); };
+    session.RunUntil({}, INT64_MAX, true, hooks);
+    terminal.reset();
     std::cout << "stopped\n";
     return kExitOk;
 }
