@@ -109,7 +109,7 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     }
     return {{"ok", outcome.Acknowledged()},
             {"result", result},
-            {"value", ValueJson(value->value.get())},
+            {"value", ValueJson(ValueOf(value->value.get()))},
             {"quality", outcome.quality},
             {"quality_text", QualityWords(outcome.quality)}};
 }
