@@ -56,7 +56,7 @@ int ReadOnce(const HostOptions& options, bool json) {
         std::cout << document.dump(2) << std::endl;
     } else {
         for (const SessionItem& item : session.Items()) {
-            std::cout << PlainLine(item) << "\n";
+            std::cout << PlainLine(RecordOf(item)) << "\n";
         }
     }
     for (const std::string& node : UnreachableNodes(session.Items())) {

@@ -71,18 +71,16 @@ int ReadSeries(DriverSession& session, SessionItem& item, const SeriesOptions& o
         if (session.RunUntil(idle, clock.NowMs() + waitMs, false, hooks) != RunEnd::Done) {
             break;
         }
-        const bool good = IsGood(item);
-        const std::optional<std::int64_t> replyMs = item.host.Counts().answered != answered
-                                                        ? std::optional(item.replyTimeMs)
-                                                        : std::nullopt;
-        summary.Add(good, replyMs);
+        const ReadRecord record =
+            RecordOf(item, item.host.Counts().answered != answered ? std::optional(item.replyTimeMs)
+                                                                   : std::nullopt);
+        summary.Add(record.good, record.replyMs);
         if (options.json) {
             nlohmann::json document = ItemsJson(session.Items());
-            document["items"][0]["reply_ms"] = replyMs ? nlohmann::json(*replyMs) : nullptr;
+            document["items"][0] = ItemJson(record);
             out << document.dump(options.count == 1 ? 2 : -1) << std::endl;
         } else {
-            out << PlainLine(item)
-                << (replyMs ? "; reply in " + std::to_string(*replyMs) + " ms" : "") << std::endl;
+            out << PlainLine(record) << std::endl;
         }
     }
     if (options.count > 1) {

@@ -10,13 +10,14 @@
 #include "host/session/SharedLibrary.h"
 
 #include <iostream>
+#include <optional>
 
 namespace vemox::host {
 namespace {
 
 constexpr std::int64_t kRedrawMs = 500;
 
-int Run(const HostOptions& options, bool plainRequested, const std::string& record) {
+int Run(const HostOptions& options, bool plainRequested, const std::optional<std::string>& record) {
     SteadyClock clock;
     const bool table = StdoutIsTerminal() && !plainRequested;
     RecentLines recent;
@@ -28,8 +29,8 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
                           MakeLogSink(options, under), lines);
     TraceLines(session, trace.get());
     std::unique_ptr<Recording> recording;
-    if (!record.empty()) {
-        recording = std::make_unique<Recording>(record);
+    if (record) {
+        recording = std::make_unique<Recording>(*record);
     }
     FinishedReads finished;
     Trends trends;
@@ -80,11 +81,12 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
         terminal->Draw(screen.Lay(content, terminal->Width(), terminal->Height()));
     };
     const auto show = [&] {
-        const std::vector<FinishedReads::Read> reads = finished.Take(session.Items());
-        for (const FinishedReads::Read& read : reads) {
+        std::vector<ReadRecord> records;
+        for (const FinishedReads::Read& read : finished.Take(session.Items())) {
             trends.Add(read);
-            if (recording && !recording->Row(read)) {
-                MakeNoticeSink(under)("--record " + record + ": cannot write, stopped");
+            records.push_back(RecordOf(*read.item, read.replyMs));
+            if (recording && !recording->Row(records.back())) {
+                MakeNoticeSink(under)("--record " + *record + ": cannot write, stopped");
                 recording.reset();
             }
         }
@@ -92,8 +94,8 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
             draw();
             return;
         }
-        for (const FinishedReads::Read& read : reads) {
-            std::cout << PlainLine(*read.item) << std::endl;
+        for (const ReadRecord& read : records) {
+            std::cout << PlainLine(read) << std::endl;
         }
     };
     RunHooks hooks = RealTimeHooks([&] {
@@ -112,6 +114,8 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
 struct RunChoice {
     bool plain = false;
     std::string record;
+    // Given at all: an empty name is refused rather than taken for no recording.
+    const CLI::Option* recordGiven = nullptr;
 };
 
 } // namespace
@@ -120,12 +124,17 @@ void AddRunCommand(CLI::App& app, const HostOptions& options, CommandAction& cho
     const auto choice = std::make_shared<RunChoice>();
     CLI::App* run = app.add_subcommand("run", "read every item at its scan rate until Ctrl-C");
     run->add_flag("--plain", choice->plain, "plain lines even on a terminal");
-    run->add_option("--record", choice->record,
-                    "append one row per finished read to FILE: CSV, or JSON lines when FILE "
-                    "ends in .jsonl");
+    choice->recordGiven =
+        run->add_option("--record", choice->record,
+                        "append one row per finished read to FILE: JSON lines when FILE ends in "
+                        ".jsonl, CSV otherwise (.json is refused)");
     run->footer("Example:\n  vemox-host -c plant.toml run --record weights.csv");
     run->callback([choice, &options, &chosen] {
-        chosen = [choice, &options] { return Run(options, choice->plain, choice->record); };
+        chosen = [choice, &options] {
+            return Run(options, choice->plain,
+                       choice->recordGiven->count() > 0 ? std::optional(choice->record)
+                                                        : std::nullopt);
+        };
     });
 }
 

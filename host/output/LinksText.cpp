@@ -1,8 +1,9 @@
 #include "host/output/LinksText.h"
 
 #include "host/config/LinkFigureNames.h"
-#include "host/output/Report.h"
+#include "host/output/ReadRecord.h"
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -10,13 +11,6 @@ namespace vemox::host {
 namespace {
 
 constexpr std::size_t kShown = static_cast<std::size_t>(LinkFigure::Reset); // all but the reset
-
-std::string LastGoodText(double date) {
-    VARIANT value{};
-    value.vt = VT_DATE;
-    value.date = date;
-    return ValueText(value);
-}
 
 std::string Whole(double value) {
     char text[32];
@@ -46,7 +40,7 @@ std::string LinksTableText(const std::vector<ControllerLink>& links) {
                        Whole(link.Figure(LinkFigure::MinReplyMs)) + "/" +
                        Whole(link.Figure(LinkFigure::MaxReplyMs)))
                           .c_str());
-        out << row << LastGoodText(link.Figure(LinkFigure::LastGoodReply)) << "\n";
+        out << row << TimeStampText(DateTicks(link.Figure(LinkFigure::LastGoodReply))) << "\n";
     }
     return out.str();
 }
@@ -61,9 +55,10 @@ nlohmann::json LinksJson(const std::vector<ControllerLink>& links) {
             if (figure == LinkFigure::LinkUp) {
                 entry[key] = link.figures[i] != 0;
             } else if (figure == LinkFigure::LastGoodReply) {
-                entry[key] = LastGoodText(link.figures[i]);
+                entry[key] = TimeStampJson(DateTicks(link.figures[i]));
             } else {
-                entry[key] = link.figures[i];
+                // Counts and milliseconds are whole numbers, kept by the driver as doubles.
+                entry[key] = std::llround(link.figures[i]);
             }
         }
         list.push_back(std::move(entry));

@@ -170,20 +170,10 @@ ScreenTable ItemCells(const std::deque<SessionItem>& items,
     }
     std::size_t row = 0;
     for (const SessionItem& item : items) {
-        const ExchangeCounts& c = item.host.Counts();
-        const bool waiting = item.config.WriteOnly() || !item.host.EverCompleted();
-        const std::uint16_t quality = item.host.Shown().wQuality;
-        std::vector<std::string> cells = {
-            item.config.FullName(),
-            platform::Utf16ToUtf8(item.config.operation->caption),
-            ValueText(item.host.Shown().vDataValue),
-            item.config.WriteOnly() ? "write-only"
-            : waiting               ? "waiting"
-                                    : QualityWords(quality),
-            TimeStampText(item.host.Shown().ftTimeStamp),
-            std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed),
-            std::to_string(c.answered) + "/" + std::to_string(c.unanswered) + "/" +
-                std::to_string(c.repeats)};
+        const ReadRecord record = RecordOf(item);
+        const bool waiting = item.config.WriteOnly() || !record.completed;
+        const std::uint16_t quality = record.quality;
+        std::vector<std::string> cells = TableCells(record);
         if (withTrend) {
             cells.push_back(row < trends.size() ? trends[row] : "");
         }
@@ -208,9 +198,6 @@ ScreenTable ControllerCells(const std::vector<ControllerLink>& links) {
                      {"LAST GOOD REPLY (UTC)", ColumnFit::TimeStamp}};
     for (const ControllerLink& link : links) {
         const bool up = link.read && link.Figure(LinkFigure::LinkUp) != 0;
-        VARIANT lastGood{};
-        lastGood.vt = VT_DATE;
-        lastGood.date = link.Figure(LinkFigure::LastGoodReply);
         table.rows.push_back(
             {link.node->config.name,
              !link.read ? "?"
@@ -222,7 +209,7 @@ ScreenTable ControllerCells(const std::vector<ControllerLink>& links) {
              Whole(link.Figure(LinkFigure::LastReplyMs)) + "/" +
                  Whole(link.Figure(LinkFigure::MinReplyMs)) + "/" +
                  Whole(link.Figure(LinkFigure::MaxReplyMs)),
-             ValueText(lastGood)});
+             TimeStampText(DateTicks(link.Figure(LinkFigure::LastGoodReply)))});
         table.tones.push_back(link.read && !up ? LineTone::Bad : LineTone::Plain);
     }
     return table;

@@ -1,9 +1,10 @@
-// `run --record FILE`: one row per finished read (UTC time stamp, item, value, quality, reply
-// time), as CSV, or as JSON lines when the name ends in .jsonl. Rows are appended and each is
+// `run --record FILE`: one row per finished read (time stamp, item, value, quality, reply
+// time), as JSON lines when the name ends in .jsonl, as CSV otherwise. A name ending in .json
+// is refused: appended lines do not make one JSON document. Rows are appended and each is
 // flushed as it is written, so a crash loses at most the row being written.
 #pragma once
 
-#include "host/session/FinishedReads.h"
+#include "host/output/ReadRecord.h"
 
 #include <cstdio>
 #include <memory>
@@ -11,14 +12,20 @@
 
 namespace vemox::host {
 
+// "timestamp,item,value,quality,quality_text,reply_ms": the value and the reply time are
+// empty unless the read was good.
+std::string CsvRow(const ReadRecord& record);
+// The gateway's payload with the item's name, on one line.
+std::string JsonLine(const ReadRecord& record);
+
 class Recording {
 public:
-    // Opens the file for appending (a new CSV file gets its header); throws ConfigError with the
-    // system's reason when it cannot.
+    // Opens the file for appending (a new CSV file gets its header); throws ConfigError for a
+    // name it refuses and with the system's reason when it cannot open the file.
     explicit Recording(const std::string& path);
 
     // Writes the read's row; answers false once writing failed (the disk is full, ...).
-    bool Row(const FinishedReads::Read& read);
+    bool Row(const ReadRecord& record);
 
 private:
     std::string path_;

@@ -2,11 +2,12 @@
 
 #include "config/Encodings.h"
 #include "contract/Constants.h"
-#include "platform/DateTime.h"
 #include "platform/Text.h"
 #include "platform/VariantConvert.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -86,135 +87,85 @@ std::string OutcomeText(HRESULT result) {
     }
 }
 
-std::string ValueText(const VARIANT& value) {
-    if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
-        return "-";
-    }
-    // A negated zero weight is still zero to the operator.
-    if (value.vt == VT_R8 && value.dblVal == 0.0) {
-        return "0";
-    }
-    if (value.vt == VT_BOOL) {
-        return value.boolVal ? "true" : "false";
-    }
-    if (value.vt == VT_DATE) { // the driver's own dates (a link's last good reply) are UTC
-        return value.date == 0
-                   ? "-"
-                   : TimeStampText(platform::MakeFileTime(
-                         platform::CivilToFileTimeTicks(platform::SplitDateTime(value.date))));
-    }
-    try {
-        return platform::Utf16ToUtf8(platform::VariantToText(value));
-    } catch (const platform::ConversionError&) {
-        return "?";
-    }
-}
-
-std::string TimeStampText(const FILETIME& time) {
-    const std::int64_t ticks = platform::FileTimeTicks(time);
-    if (ticks == 0) {
-        return "-";
-    }
-    const platform::CivilTime t = platform::FileTimeTicksToCivil(ticks);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03dZ", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, t.millisecond);
-    return text;
-}
-
-std::string IsoTimeText(const FILETIME& time) {
-    std::string text = TimeStampText(time);
-    if (const std::size_t space = text.find(' '); space != std::string::npos) {
-        text[space] = 'T';
-    }
-    return text;
-}
-
 bool IsGood(const SessionItem& item) {
     return item.host.EverCompleted() && item.host.LastResult() == S_OK &&
            item.host.Shown().wQuality == kQualityGood;
 }
 
+std::vector<std::string> TableCells(const ReadRecord& record) {
+    const ExchangeCounts& c = record.counts;
+    return {record.item,
+            record.operation,
+            ValueText(record.value),
+            record.qualityText,
+            TimeStampText(record.timeTicks),
+            std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed),
+            std::to_string(c.answered) + "/" + std::to_string(c.unanswered) + "/" +
+                std::to_string(c.repeats)};
+}
+
 std::string TableText(const std::deque<SessionItem>& items,
                       const std::vector<std::string>& trends) {
+    static constexpr std::size_t kWidths[] = {24, 26, 12, 24, 26, 11};
     std::ostringstream out;
     out << Pad("ITEM", 24) << Pad("OPERATION", 26) << Pad("VALUE", 12) << Pad("QUALITY", 24)
         << Pad("TIME STAMP (UTC)", 26) << "OK/FAILED  REPLIES/NONE/REPEATS"
         << (trends.empty() ? "" : "  TREND") << "\n";
     std::size_t row = 0;
     for (const SessionItem& item : items) {
-        const ExchangeCounts& c = item.host.Counts();
-        const std::string exchanges = std::to_string(c.answered) + "/" +
-                                      std::to_string(c.unanswered) + "/" +
-                                      std::to_string(c.repeats);
-        const std::string quality = item.config.WriteOnly() ? "write-only"
-                                    : item.host.EverCompleted()
-                                        ? QualityWords(item.host.Shown().wQuality)
-                                        : "waiting";
-        out << Pad(item.config.FullName(), 24)
-            << Pad(platform::Utf16ToUtf8(item.config.operation->caption), 26)
-            << Pad(ValueText(item.host.Shown().vDataValue), 12) << Pad(quality, 24)
-            << Pad(TimeStampText(item.host.Shown().ftTimeStamp), 26)
-            << Pad(std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed), 11)
-            << (row < trends.size() && !trends[row].empty() ? Pad(exchanges, 22) + trends[row]
-                                                            : exchanges)
+        const std::vector<std::string> cells = TableCells(RecordOf(item));
+        for (std::size_t i = 0; i < std::size(kWidths); ++i) {
+            out << Pad(cells[i], kWidths[i]);
+        }
+        out << (row < trends.size() && !trends[row].empty() ? Pad(cells.back(), 22) + trends[row]
+                                                            : cells.back())
             << "\n";
         ++row;
     }
     return out.str();
 }
 
-std::string PlainLine(const SessionItem& item) {
-    const ExchangeCounts& c = item.host.Counts();
+std::string PlainLine(const ReadRecord& record) {
+    const ExchangeCounts& c = record.counts;
     std::ostringstream out;
-    out << TimeStampText(item.host.Shown().ftTimeStamp) << " " << item.config.FullName() << " = "
-        << ValueText(item.host.Shown().vDataValue) << " ["
-        << QualityWords(item.host.Shown().wQuality) << "] " << OutcomeText(item.host.LastResult())
-        << "; replies " << c.answered << ", none " << c.unanswered << ", repeats " << c.repeats;
+    out << TimeStampText(record.timeTicks) << " " << record.item << " = " << ValueText(record.value)
+        << " [" << record.qualityText << "] " << record.outcome << "; replies " << c.answered
+        << ", none " << c.unanswered << ", repeats " << c.repeats;
+    if (record.replyMs) {
+        out << "; reply in " << *record.replyMs << " ms";
+    }
     return out.str();
 }
 
-nlohmann::json ValueJson(const VARIANT& value) {
-    if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
-        return nullptr;
-    }
-    if (value.vt == VT_BOOL) {
-        return value.boolVal != 0;
-    }
-    if (value.vt == VT_DATE) {
-        return ValueText(value);
-    }
-    try {
-        return platform::VariantToDouble(value);
-    } catch (const platform::ConversionError&) {
-        return ValueText(value);
-    }
+nlohmann::json PayloadJson(const ReadRecord& record) {
+    return {{"value", ValueJson(record.value)},
+            {"quality", record.quality},
+            {"quality_text", record.qualityText},
+            {"timestamp", TimeStampJson(record.timeTicks)},
+            {"reply_ms", record.replyMs ? nlohmann::json(*record.replyMs) : nullptr}};
+}
+
+nlohmann::json ItemJson(const ReadRecord& record) {
+    const ExchangeCounts& c = record.counts;
+    nlohmann::json entry = PayloadJson(record);
+    entry.update({{"name", record.item},
+                  {"node", record.node},
+                  {"operation", record.operation},
+                  {"result", record.outcome},
+                  {"good", record.good},
+                  {"exchanges",
+                   {{"completed", c.completed},
+                    {"failed", c.failed},
+                    {"answered", c.answered},
+                    {"unanswered", c.unanswered},
+                    {"repeats", c.repeats}}}});
+    return entry;
 }
 
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items) {
     nlohmann::json list = nlohmann::json::array();
     for (const SessionItem& item : items) {
-        const OPCITEMSTATE& state = item.host.Shown();
-        const ExchangeCounts& c = item.host.Counts();
-        nlohmann::json entry = {
-            {"name", item.config.FullName()},
-            {"node", item.config.node},
-            {"operation", platform::Utf16ToUtf8(item.config.operation->caption)},
-            {"quality", state.wQuality},
-            {"quality_text", item.host.EverCompleted() ? QualityWords(state.wQuality) : "waiting"},
-            {"result",
-             item.host.EverCompleted() ? OutcomeText(item.host.LastResult()) : "no outcome"},
-            {"good", IsGood(item)},
-            {"timestamp", TimeStampText(state.ftTimeStamp)},
-            {"exchanges",
-             {{"completed", c.completed},
-              {"failed", c.failed},
-              {"answered", c.answered},
-              {"unanswered", c.unanswered},
-              {"repeats", c.repeats}}},
-        };
-        entry["value"] = ValueJson(state.vDataValue);
-        list.push_back(std::move(entry));
+        list.push_back(ItemJson(RecordOf(item)));
     }
     return {{"items", std::move(list)}, {"unreachable", UnreachableNodes(items)}};
 }

@@ -1,7 +1,8 @@
 // What the operator sees of the items: values, qualities in words, time stamps and
-// exchange counts, as a table, as plain lines or as JSON.
+// exchange counts, as a table, as plain lines or as JSON, each drawn from a ReadRecord.
 #pragma once
 
+#include "host/output/ReadRecord.h"
 #include "host/session/DriverSession.h"
 
 #include <nlohmann/json.hpp>
@@ -14,21 +15,23 @@ namespace vemox::host {
 
 std::string QualityWords(std::uint16_t quality);
 std::string OutcomeText(HRESULT result);
-std::string ValueText(const VARIANT& value);
-// UTC, to the millisecond; "-" before the first time stamp.
-std::string TimeStampText(const FILETIME& time);
-// The same in ISO 8601, as files and subscribers parse it: "2024-05-01T12:00:00.123Z".
-std::string IsoTimeText(const FILETIME& time);
 
 bool IsGood(const SessionItem& item);
 
+// One row of the item table, column by column: item, operation, value ("-" unless good),
+// quality, time stamp, finished/failed reads, replies/no replies/repeats.
+std::vector<std::string> TableCells(const ReadRecord& record);
 // `trends`, when given, holds a sparkline per item for a last column.
 std::string TableText(const std::deque<SessionItem>& items,
                       const std::vector<std::string>& trends = {});
-std::string PlainLine(const SessionItem& item);
-// A number where the value is one, true or false, a date-time as text, null before the first
-// value.
-nlohmann::json ValueJson(const VARIANT& value);
+// "2026-12-09T15:44:05.958Z Hopper.net = 141.5 [good] ok; replies 7, none 0, repeats 0;
+// reply in 13 ms"; the value is "-" unless the read was good.
+std::string PlainLine(const ReadRecord& record);
+// What a gateway publishes of a read: value, quality, quality_text, timestamp, reply_ms.
+nlohmann::json PayloadJson(const ReadRecord& record);
+// The payload with the item's name, node and operation, the outcome and the counts.
+nlohmann::json ItemJson(const ReadRecord& record);
+// `read --json`: every item's latest read, and the nodes that never answered.
 nlohmann::json ItemsJson(const std::deque<SessionItem>& items);
 
 // Nodes none of whose items got any reply: "Scale2 (COM1, address 7)".

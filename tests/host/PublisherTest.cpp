@@ -36,6 +36,7 @@ struct OneItem {
         ItemConfig net;
         net.node = "Scale";
         net.name = "net";
+        net.operation = FindOperation(u"Вес Нетто");
         items.emplace_back(net);
     }
     void Read(double value, std::uint16_t quality, FILETIME stamp = {}) {

@@ -238,14 +238,13 @@ TEST(Commissioning, ARecordingHoldsARowForEveryRead) {
         host.Signal(SIGINT);
         const Finished end = host.Wait(kStartMs);
         ASSERT_EQ(end.exitCode, 0) << end.err;
-        // "2026-01-02 03:04:05.678Z Belt.net = 12.5 [good] ok; ..." for each finished read.
+        // "2026-01-02T03:04:05.678Z Belt.net = 12.5 [good] ok; ..." for each finished read.
         std::vector<std::string> reads;
-        const std::regex plain("(\\S+) (\\S+) (\\S+) = (\\S+) \\[good\\].*");
+        const std::regex plain("(\\S+) (\\S+) = (\\S+) \\[good\\].*");
         for (const std::string& line : Lines(end.out)) {
             std::smatch m;
             if (std::regex_match(line, m, plain)) {
-                reads.push_back(m[1].str() + "T" + m[2].str() + "," + m[3].str() + "," +
-                                m[4].str() + ",192,good");
+                reads.push_back(m[1].str() + "," + m[2].str() + "," + m[3].str() + ",192,good");
             }
         }
         ASSERT_GE(reads.size(), 10u) << end.out;
@@ -256,14 +255,14 @@ TEST(Commissioning, ARecordingHoldsARowForEveryRead) {
         }
         if (name == "rows.csv") {
             ASSERT_FALSE(rows.empty());
-            EXPECT_EQ(rows.front(), "time_utc,item,value,quality,quality_text,reply_ms");
+            EXPECT_EQ(rows.front(), "timestamp,item,value,quality,quality_text,reply_ms");
             rows.erase(rows.begin());
         } else {
             for (std::string& row : rows) {
                 const auto json = nlohmann::json::parse(row);
                 std::ostringstream value;
                 value << json.at("value").get<double>();
-                row = json.at("time_utc").get<std::string>() + "," +
+                row = json.at("timestamp").get<std::string>() + "," +
                       json.at("item").get<std::string>() + "," + value.str() + "," +
                       std::to_string(json.at("quality").get<int>()) + "," +
                       json.at("quality_text").get<std::string>() + "," +
@@ -276,6 +275,12 @@ TEST(Commissioning, ARecordingHoldsARowForEveryRead) {
             EXPECT_TRUE(std::regex_match(rows[i].substr(reads[i].size() + 1), std::regex("\\d+")))
                 << "the reply time: " << rows[i];
         }
+    }
+    // A name that promises one JSON document, and no name at all, are refused before a read.
+    for (const std::string& refused : {dir.Path() + "/rows.json", std::string()}) {
+        const Finished run = Host(config, sim.Pty(), {"run", "--plain", "--record", refused});
+        EXPECT_EQ(run.exitCode, 2) << refused;
+        EXPECT_NE(run.err.find(".jsonl"), std::string::npos) << run.err;
     }
     sim.Stop();
 }

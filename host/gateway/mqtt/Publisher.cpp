@@ -1,6 +1,5 @@
 #include "host/gateway/mqtt/Publisher.h"
 
-#include "contract/Constants.h"
 #include "host/gateway/mqtt/MqttTopics.h"
 #include "host/output/Report.h"
 
@@ -9,22 +8,10 @@ namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
 
-// A read that has no time stamp yet carries null.
-nlohmann::json IsoTimeJson(const FILETIME& time) {
-    std::string text = IsoTimeText(time);
-    return text == "-" ? nlohmann::json(nullptr) : nlohmann::json(std::move(text));
-}
-
 } // namespace
 
 nlohmann::json ItemPayload(const SessionItem& item) {
-    const OPCITEMSTATE& state = item.host.Shown();
-    const bool good = state.wQuality == kQualityGood && item.replyTimeMs >= 0;
-    return {{"value", ValueJson(state.vDataValue)},
-            {"quality", state.wQuality},
-            {"quality_text", QualityWords(state.wQuality)},
-            {"timestamp", IsoTimeJson(state.ftTimeStamp)},
-            {"reply_ms", good ? nlohmann::json(item.replyTimeMs) : nlohmann::json(nullptr)}};
+    return PayloadJson(RecordOf(item));
 }
 
 Publisher::Publisher(const MqttConfig& config, MessageSink& sink, const HostClock& clock)

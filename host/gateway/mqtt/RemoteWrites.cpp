@@ -101,7 +101,7 @@ nlohmann::json RemoteWrites::Handle(const std::string& topic, std::string_view p
     }
     return {{"ok", outcome.Acknowledged()},
             {"result", result},
-            {"value", ValueJson(outcome.value.get())},
+            {"value", ValueJson(ValueOf(outcome.value.get()))},
             {"quality", outcome.quality},
             {"quality_text", QualityWords(outcome.quality)}};
 }
