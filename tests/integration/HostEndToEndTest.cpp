@@ -1,7 +1,7 @@
 // The reference host, the driver library and the simulator together, as an operator runs
 // them: every operation read and written, both addressings, checksum on and off, faults on
 // the line with their outcome and quality, an echoing line, the scan, a stopped line, devices
-// that come and go or are taken, refused writes and misuse, and a clean stop.
+// that come and go or are taken, refused writes and misuse, and a clean stop at any moment.
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -224,6 +225,43 @@ TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterruptOrHangUp) {
         EXPECT_EQ(end.exitCode, 0) << signal << ": " << end.err;
         EXPECT_NE(end.out.find("stopped"), std::string::npos);
         EXPECT_EQ(end.out.find("Belt.dosing ="), std::string::npos) << "a constant is not polled";
+    }
+    sim.Stop();
+}
+
+// Each command, with the trace watching its line, stopped by Ctrl-C at 20 moments from its
+// start to past its first exchanges (the same moments on every run): it ends with a status of
+// its own, never a crash or a sanitizer's report.
+TEST(HostEndToEnd, StoppedAtAnyMomentWithTraceEveryCommandEndsCleanly) {
+    Sim sim({"--demo"});
+    const std::vector<std::string> configured = {"-c", VEMOX_DEMO_CONFIG, "--device",
+                                                 "COM1=" + sim.Pty()};
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        // a command, its worst status
+        {{"run", "--plain"}, 0},
+        {{"read", "--once"}, 1},
+        {{"write", "Hopper.point0_high", "2400"}, 1},
+        {{"read", sim.Pty(), "--address", "1", "net"}, 1}};
+    std::mt19937 moments(21);
+    for (const auto& [command, worst] : cases) {
+        for (int stop = 0; stop < 20; ++stop) {
+            std::vector<std::string> argv = {VEMOX_HOST_PATH, "--trace"};
+            if (command[1] != sim.Pty()) {
+                argv.insert(argv.end(), configured.begin(), configured.end());
+            }
+            argv.insert(argv.end(), command.begin(), command.end());
+            Process host(argv);
+            host.WaitUntilHandling(SIGINT, kStartMs);
+            const auto afterMs = moments() % 250;
+            ::usleep(static_cast<useconds_t>(afterMs * 1000));
+            host.Signal(SIGINT);
+            const Finished end = host.Wait(kStartMs);
+            const std::string at =
+                command[0] + " stopped " + std::to_string(afterMs) + " ms in: " + end.err;
+            EXPECT_TRUE(end.exitCode >= 0 && end.exitCode <= worst) << end.exitCode << ", " << at;
+            EXPECT_EQ(end.err.find("Sanitizer"), std::string::npos) << at;
+            EXPECT_EQ(end.err.find("runtime error:"), std::string::npos) << at;
+        }
     }
     sim.Stop();
 }
