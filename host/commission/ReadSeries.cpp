@@ -2,6 +2,8 @@
 
 #include "host/output/Report.h"
 
+#include <algorithm>
+
 namespace vemox::host {
 namespace {
 
@@ -22,7 +24,10 @@ void AddSeriesOptions(CLI::App& command, SeriesOptions& options) {
     command.add_option("--count", options.count, "read this many times, then sum up")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str();
-    command.add_option("--interval", options.intervalMs, "ms from one read to the next")
+    command
+        .add_option("--interval", options.intervalMs,
+                    "ms from the start of one read to the start of the next; a read that takes "
+                    "longer is followed at once, without catching up")
         ->check(CLI::Range(0, 3600000))
         ->capture_default_str();
 }
@@ -60,9 +65,8 @@ int ReadSeries(DriverSession& session, SessionItem& item, const SeriesOptions& o
     }
     const auto idle = [&] { return !item.host.Busy(); };
     ReadSummary summary;
-    const std::int64_t firstMs = clock.NowMs();
+    std::int64_t startMs = clock.NowMs();
     for (std::int64_t n = 0; n < options.count; ++n) {
-        const std::int64_t startMs = firstMs + n * options.intervalMs;
         if (session.RunUntil({}, startMs, false, hooks) == RunEnd::Interrupted) {
             break;
         }
@@ -71,6 +75,9 @@ int ReadSeries(DriverSession& session, SessionItem& item, const SeriesOptions& o
         if (session.RunUntil(idle, clock.NowMs() + waitMs, false, hooks) != RunEnd::Done) {
             break;
         }
+        // A read that outlasts the interval is followed at once, and the series goes on at
+        // the interval from there: reads missed are not made up in a burst.
+        startMs = std::max(startMs + options.intervalMs, clock.NowMs());
         const ReadRecord record =
             RecordOf(item, item.host.Counts().answered != answered ? std::optional(item.replyTimeMs)
                                                                    : std::nullopt);

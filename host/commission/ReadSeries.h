@@ -17,7 +17,9 @@ namespace vemox::host {
 
 struct SeriesOptions {
     std::int64_t count = 1;
-    std::int64_t intervalMs = 1000; // from the start of one read to the start of the next
+    // From the start of one read to the start of the next, or to the end of a read that
+    // takes longer.
+    std::int64_t intervalMs = 1000;
     bool json = false;
 };
 void AddSeriesOptions(CLI::App& command, SeriesOptions& options);

@@ -40,6 +40,11 @@ bool ComPortService::Captured(TComPortNum port) const {
     return record && record->holder;
 }
 
+bool ComPortService::LineOpen(TComPortNum port) const {
+    const Port* record = Find(port);
+    return record && record->line->IsOpen();
+}
+
 const PortStatistics* ComPortService::Statistics(TComPortNum port) const {
     const Port* record = Find(port);
     return record ? &record->stats : nullptr;
@@ -101,6 +106,12 @@ std::uint8_t ComPortService::WriteData(TComPortNum port, const void* data, std::
     }
     if (!written) {
         ++record->stats.refusedWrites;
+        // No reply can come to bytes that never left: the request ends now, as one without an
+        // answer, instead of waiting out its time-out on every repeat. The driver then finds
+        // its controller in the failed state and ends the items as plain bad.
+        if (allowed) {
+            replies_.push_back({port, receiver, {}});
+        }
         return kRefused;
     }
     ++record->stats.writes;
@@ -180,6 +191,11 @@ int ComPortService::DeliverReplies() {
     while (!replies_.empty()) {
         const Reply reply = std::move(replies_.front());
         replies_.pop_front();
+        if (reply.bytes.empty()) {
+            reply.receiver->OnReceiveData(reply.port, nullptr, 0);
+            ++delivered;
+            continue;
+        }
         if (deliveryTap_) {
             deliveryTap_(reply.port, reply.bytes);
         }

@@ -60,6 +60,8 @@ public:
     void SetObserver(LineObserver* observer) noexcept { observer_ = observer; }
 
     bool Captured(TComPortNum port) const;
+    // Whether a device stands behind the port now (false for a port without a line).
+    bool LineOpen(TComPortNum port) const;
     const PortStatistics* Statistics(TComPortNum port) const;
 
     // IUnknown: the service belongs to the host object that creates it; references are
@@ -93,7 +95,7 @@ private:
     struct Reply {
         TComPortNum port;
         IKibReceiveData* receiver;
-        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint8_t> bytes; // none: the request's write was refused
     };
 
     void Collect(TComPortNum number, Port& port, IKibReceiveData* receiver);

@@ -29,7 +29,7 @@ public:
     void DropInput() override;
     SerialLine* Waitable() override { return line_ ? line_->Waitable() : nullptr; }
 
-    bool IsOpen() const noexcept { return line_ != nullptr; }
+    bool IsOpen() const override { return line_ != nullptr; }
 
 private:
     // Opens the device when it is closed and the retry period has passed; answers IsOpen().

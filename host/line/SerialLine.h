@@ -29,6 +29,8 @@ public:
     virtual void DropInput();
     // Why the device failed for good (hung up, removed, an I/O error); empty while it works.
     virtual std::string Failure() const { return {}; }
+    // Whether a device stands behind the line now.
+    virtual bool IsOpen() const { return true; }
     // The open device that WaitForInput can wait on; none while there is no device.
     virtual SerialLine* Waitable() { return this; }
 };

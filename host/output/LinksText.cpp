@@ -22,13 +22,14 @@ std::string Whole(double value) {
 
 std::string LinksTableText(const std::vector<ControllerLink>& links) {
     std::ostringstream out;
-    out << "CONTROLLER              LINK  REPLIES  NO REPLY  CHECKSUM  MISMATCH  REPEATS"
+    out << "CONTROLLER              LINK     REPLIES  NO REPLY  CHECKSUM  MISMATCH  REPEATS"
            "  REPLY MS LAST/MIN/MAX  LAST GOOD REPLY (UTC)\n";
     for (const ControllerLink& link : links) {
         char row[160];
-        std::snprintf(row, sizeof row, "%-24s%-6s%-9s%-10s%-10s%-10s%-9s%-22s",
+        std::snprintf(row, sizeof row, "%-24s%-9s%-9s%-10s%-10s%-10s%-9s%-22s",
                       link.node->config.name.c_str(),
-                      !link.read                             ? "?"
+                      !link.portOpen                         ? "no port"
+                      : !link.read                           ? "?"
                       : link.Figure(LinkFigure::LinkUp) != 0 ? "up"
                                                              : "down",
                       Whole(link.Figure(LinkFigure::Replies)).c_str(),
@@ -48,7 +49,8 @@ std::string LinksTableText(const std::vector<ControllerLink>& links) {
 nlohmann::json LinksJson(const std::vector<ControllerLink>& links) {
     nlohmann::json list = nlohmann::json::array();
     for (const ControllerLink& link : links) {
-        nlohmann::json entry = {{"node", link.node->config.name}, {"read", link.read}};
+        nlohmann::json entry = {
+            {"node", link.node->config.name}, {"read", link.read}, {"port_open", link.portOpen}};
         for (std::size_t i = 0; i < kShown; ++i) {
             const auto figure = static_cast<LinkFigure>(i);
             const std::string key(LinkFigureKey(figure));

@@ -200,9 +200,10 @@ ScreenTable ControllerCells(const std::vector<ControllerLink>& links) {
         const bool up = link.read && link.Figure(LinkFigure::LinkUp) != 0;
         table.rows.push_back(
             {link.node->config.name,
-             !link.read ? "?"
-             : up       ? "up"
-                        : "down",
+             !link.portOpen ? "no port"
+             : !link.read   ? "?"
+             : up           ? "up"
+                            : "down",
              Whole(link.Figure(LinkFigure::Replies)), Whole(link.Figure(LinkFigure::NoAnswer)),
              Whole(link.Figure(LinkFigure::ChecksumErrors)),
              Whole(link.Figure(LinkFigure::Mismatches)), Whole(link.Figure(LinkFigure::Repeats)),
@@ -210,7 +211,8 @@ ScreenTable ControllerCells(const std::vector<ControllerLink>& links) {
                  Whole(link.Figure(LinkFigure::MinReplyMs)) + "/" +
                  Whole(link.Figure(LinkFigure::MaxReplyMs)),
              TimeStampText(DateTicks(link.Figure(LinkFigure::LastGoodReply)))});
-        table.tones.push_back(link.read && !up ? LineTone::Bad : LineTone::Plain);
+        table.tones.push_back((!link.portOpen || (link.read && !up)) ? LineTone::Bad
+                                                                     : LineTone::Plain);
     }
     return table;
 }

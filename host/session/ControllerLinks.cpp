@@ -46,6 +46,8 @@ const std::vector<ControllerLink>& ControllerLinks::Read() {
     session_.Read(all);
     for (std::size_t n = 0; n < probes_.size(); ++n) {
         ControllerLink& link = links_[n];
+        link.portOpen =
+            session_.Ports().LineOpen(static_cast<TComPortNum>(link.node->config.portNumber));
         link.read = true;
         for (std::size_t i = 0; i < kShown; ++i) {
             const SessionItem& probe = *probes_[n].figures[i];

@@ -16,7 +16,8 @@ namespace vemox::host {
 
 struct ControllerLink {
     const SessionNode* node = nullptr;
-    bool read = false; // the driver answered every figure
+    bool read = false;     // the driver answered every figure
+    bool portOpen = false; // a device stands behind the controller's port now
     // By LinkFigure: counts and milliseconds; the link as 0 or 1; the last good reply as a
     // UTC date-time (0: none yet).
     std::array<double, kLinkFigureCount> figures{};

@@ -187,6 +187,11 @@ DriverSession::ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs, cons
     const Addressing addressing = ReadAddressing(node.properties.get());
     const bool withCrc = config_.ChecksumOn();
     std::optional<std::uint8_t> status;
+    // The tap holds this call's locals: it goes with them, however the call ends.
+    struct TapRemover {
+        ComPortService& ports;
+        ~TapRemover() { ports.SetDeliveryTap({}); }
+    } const removeTap{ports_};
     ports_.SetDeliveryTap([&](TComPortNum from, const std::vector<std::uint8_t>& bytes) {
         if (from != port) {
             return;
@@ -197,7 +202,6 @@ DriverSession::ReadWeightStatus(SessionNode& node, std::int64_t deadlineMs, cons
     });
     Read({&probe});
     RunUntil([&] { return !probe.host.Busy(); }, deadlineMs, false, hooks);
-    ports_.SetDeliveryTap({});
     const bool good = !probe.host.Busy() && probe.host.LastResult() == S_OK;
     return good ? status : std::nullopt;
 }

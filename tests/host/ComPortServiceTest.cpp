@@ -50,6 +50,12 @@ TEST_F(ComPortServiceTest, WritesAreRefusedWithoutGrantOrWhenTheLineFails) {
     EXPECT_EQ(line->writes[0], (std::vector<std::uint8_t>{0xFF, 0x05, 0xC2, 0x86, 0xFF, 0xFF}));
     line->refuseWrites = true;
     EXPECT_NE(Write(0, &driver), 0);
+    EXPECT_TRUE(driver.received.empty()) << "not from inside the driver's call";
+    // The holder's refused request ends at once, as one that got no reply; the refusals
+    // without a grant above end nothing.
+    EXPECT_EQ(service.DeliverReplies(), 1);
+    ASSERT_EQ(driver.received.size(), 1u);
+    EXPECT_TRUE(driver.received[0].bytes.empty());
     EXPECT_EQ(service.Statistics(0)->writes, 1u);
     EXPECT_EQ(service.Statistics(0)->refusedWrites, 3u) << "a port without a line has no count";
 }

@@ -1,18 +1,20 @@
 // The reference host, the driver library and the simulator together, as an operator runs
 // them: every operation read and written, both addressings, checksum on and off, faults on
 // the line with their outcome and quality, an echoing line, the scan, a stopped line, devices
-// that come and go or are taken, refused writes and misuse, and a clean stop.
+// that come and go or are taken, refused writes and misuse, and a clean stop at any moment.
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -129,6 +131,7 @@ struct FaultCase {
     std::string result;
     int quality;
     unsigned repeats;
+    const char* device = nullptr; // instead of the simulator's line
 };
 
 class HostFaults : public ::testing::TestWithParam<FaultCase> {};
@@ -140,7 +143,13 @@ TEST_P(HostFaults, EndWithTheirOutcomeAndQuality) {
         dir.Write("f.toml", ConfigText(300, c.tries, true, {{"Hopper", "address = 1"}},
                                        {{"Hopper", "counter1", "Счетчик", "counter = 1"}}));
     Sim sim({"--demo", "--fault-script", c.script, "--split-pieces", "3", "--split-gap-ms", "15"});
-    const Finished run = Host(config, sim.Pty(), {"read", "--once", "--json"});
+    const auto started = std::chrono::steady_clock::now();
+    const Finished run =
+        Host(config, c.device ? c.device : sim.Pty(), {"read", "--once", "--json"});
+    if (c.device) {
+        // Bytes that cannot be written wait for no reply.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    }
     auto item = Items(run)["Hopper.counter1"];
     EXPECT_EQ(item.at("result"), c.result) << item.dump() << run.err;
     EXPECT_EQ(item.at("quality").get<int>(), c.quality);
@@ -163,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Noise ahead of the start marker is dropped as a frame of its own; the reply counts.
         FaultCase{"JunkBeforeFrame", "1:junk", 1, "ok", 192, 0},
         // The host gathers the pieces into one reply before the driver sees it.
-        FaultCase{"SplitReply", "1:split", 1, "ok", 192, 0}),
+        FaultCase{"SplitReply", "1:split", 1, "ok", 192, 0},
+        FaultCase{"PortUnavailable", "1:none", 3, "failed", 0, 2, "/nonexistent/ttyVX0"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(HostEndToEnd, ScanListsTheControllersThatAnswer) {
@@ -224,6 +234,43 @@ TEST(HostEndToEnd, RunShowsLiveValuesAndStopsCleanlyOnInterruptOrHangUp) {
         EXPECT_EQ(end.exitCode, 0) << signal << ": " << end.err;
         EXPECT_NE(end.out.find("stopped"), std::string::npos);
         EXPECT_EQ(end.out.find("Belt.dosing ="), std::string::npos) << "a constant is not polled";
+    }
+    sim.Stop();
+}
+
+// Each command, with the trace watching its line, stopped by Ctrl-C at 20 moments from its
+// start to past its first exchanges (the same moments on every run): it ends with a status of
+// its own, never a crash or a sanitizer's report.
+TEST(HostEndToEnd, StoppedAtAnyMomentWithTraceEveryCommandEndsCleanly) {
+    Sim sim({"--demo"});
+    const std::vector<std::string> configured = {"-c", VEMOX_DEMO_CONFIG, "--device",
+                                                 "COM1=" + sim.Pty()};
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        // a command, its worst status
+        {{"run", "--plain"}, 0},
+        {{"read", "--once"}, 1},
+        {{"write", "Hopper.point0_high", "2400"}, 1},
+        {{"read", sim.Pty(), "--address", "1", "net"}, 1}};
+    std::mt19937 moments(21);
+    for (const auto& [command, worst] : cases) {
+        for (int stop = 0; stop < 20; ++stop) {
+            std::vector<std::string> argv = {VEMOX_HOST_PATH, "--trace"};
+            if (command[1] != sim.Pty()) {
+                argv.insert(argv.end(), configured.begin(), configured.end());
+            }
+            argv.insert(argv.end(), command.begin(), command.end());
+            Process host(argv);
+            host.WaitUntilHandling(SIGINT, kStartMs);
+            const auto afterMs = moments() % 250;
+            ::usleep(static_cast<useconds_t>(afterMs * 1000));
+            host.Signal(SIGINT);
+            const Finished end = host.Wait(kStartMs);
+            const std::string at =
+                command[0] + " stopped " + std::to_string(afterMs) + " ms in: " + end.err;
+            EXPECT_TRUE(end.exitCode >= 0 && end.exitCode <= worst) << end.exitCode << ", " << at;
+            EXPECT_EQ(end.err.find("Sanitizer"), std::string::npos) << at;
+            EXPECT_EQ(end.err.find("runtime error:"), std::string::npos) << at;
+        }
     }
     sim.Stop();
 }

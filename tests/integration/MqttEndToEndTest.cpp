@@ -13,6 +13,7 @@
 #include <pwd.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -400,13 +401,29 @@ TEST_F(MqttGateway, PublishesOverTlsToABrokerOfAThrowawayAuthority) {
         const Finished made = RunToEnd(argv, kWaitMs);
         ASSERT_EQ(made.exitCode, 0) << command << "\n" << made.err;
     }
-    broker_.Start("allow_anonymous true\ncafile " + dir + "ca.crt\ncertfile " + dir +
-                  "broker.crt\nkeyfile " + dir + "broker.key\n");
+    const std::string tls = "allow_anonymous true\ncafile " + dir + "ca.crt\ncertfile " + dir +
+                            "broker.crt\nkeyfile " + dir + "broker.key\n";
+    broker_.Start(tls);
     auto live = Subscriber({"--cafile", dir + "ca.crt"});
     auto host = Host(Config("ca_file = \"" + dir + "ca.crt\"\n", "mqtts"));
     EXPECT_TRUE(live->WaitUntil([](const std::string& out) { return PlantPublished(Latest(out)); },
                                 kWaitMs))
         << live->Output() << host->Errors();
+    EXPECT_TRUE(host->WaitForText("mqtt: connected to", kWaitMs, Stream::Err));
+
+    // Gone and back: noticed at once, and connected again within two seconds of the restart,
+    // with the same authority.
+    broker_.Stop();
+    EXPECT_TRUE(host->WaitForText("; trying again", kWaitMs, Stream::Err)) << host->Errors();
+    broker_.Start(tls);
+    const auto restarted = std::chrono::steady_clock::now();
+    EXPECT_TRUE(host->WaitForText("mqtt: connected to", kWaitMs, Stream::Err)) << host->Errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - restarted, std::chrono::seconds(2))
+        << host->Errors();
+    auto again = Subscriber({"--cafile", dir + "ca.crt"});
+    EXPECT_TRUE(again->WaitUntil([](const std::string& out) { return PlantPublished(Latest(out)); },
+                                 kWaitMs))
+        << again->Output() << host->Errors();
     StopHost(*host);
 }
 

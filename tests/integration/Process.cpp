@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +143,23 @@ bool Process::WaitUntil(const std::function<bool(const std::string&)>& done, int
 void Process::Signal(int signal) const {
     if (pid_ > 0) {
         ::kill(pid_, signal);
+    }
+}
+
+void Process::WaitUntilHandling(int signal, int timeoutMs) const {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const unsigned long long bit = 1ULL << (signal - 1);
+    while (pid_ > 0 && RemainingMs(deadline) > 0) {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("State:\tZ", 0) == 0 ||
+                (line.rfind("SigCgt:", 0) == 0 &&
+                 (std::stoull(line.substr(7), nullptr, 16) & bit))) {
+                return;
+            }
+        }
+        ::usleep(1000);
     }
 }
 

@@ -37,6 +37,9 @@ public:
                    Stream stream = Stream::Out);
 
     void Signal(int signal) const;
+    // Waits until the process handles `signal` itself (or has ended), at most timeoutMs: a
+    // signal sent earlier would find the system's default action instead.
+    void WaitUntilHandling(int signal, int timeoutMs) const;
     // Collects the remaining output and the exit status; kills the process after timeoutMs.
     Finished Wait(int timeoutMs);
 

@@ -1,6 +1,7 @@
 // The client over libmosquitto. The library's own reconnecting loop gives up for good after a
 // failed TLS handshake, so the network thread here runs the library's single turns itself and
-// decides when to try again.
+// decides when to try again. Every try starts from a handle set up afresh: a handle that has
+// failed a TLS handshake does not keep its certificate settings for the next one.
 #include "host/gateway/mqtt/MqttClient.h"
 
 #include <mosquitto.h>
@@ -98,12 +99,21 @@ const char* OrNull(const std::string& text) {
 
 struct MqttClient::Impl {
     Impl(const MqttConfig& settings, const MqttWill& lastWill, std::vector<std::string> topics)
-        : config(settings), will(lastWill), subscriptions(std::move(topics)) {
+        : config(settings), will(lastWill), subscriptions(std::move(topics)),
+          password(config.username.empty() || config.passwordFile.empty()
+                       ? ""
+                       : ReadPassword(config.passwordFile)) {
         handle.reset(mosquitto_new(OrNull(config.clientId), true, this));
         if (!handle) {
             throw MqttSetupError(config.url +
                                  ": the MQTT client cannot be created: " + std::strerror(errno));
         }
+        SetUp();
+        network = std::thread([this] { Run(); });
+    }
+
+    // Gives the handle every setting of the configuration; throws MqttSetupError.
+    void SetUp() {
         mosquitto* h = handle.get();
         // Publishing comes from the host's thread while this client's thread runs the loop.
         Check(mosquitto_threaded_set(h, true), "MQTT client");
@@ -113,8 +123,6 @@ struct MqttClient::Impl {
         // OnConnect), so that it is refused the moment it comes, not only at the next connection.
         Check(mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5), "MQTT 5");
         if (!config.username.empty()) {
-            const std::string password =
-                config.passwordFile.empty() ? "" : ReadPassword(config.passwordFile);
             Check(
                 mosquitto_username_pw_set(h, config.username.c_str(),
                                           config.passwordFile.empty() ? nullptr : password.c_str()),
@@ -136,7 +144,15 @@ struct MqttClient::Impl {
         mosquitto_message_callback_set(h, &Impl::OnMessage);
         mosquitto_publish_callback_set(h, &Impl::OnPublish);
         mosquitto_log_callback_set(h, &Impl::OnLog);
-        network = std::thread([this] { Run(); });
+    }
+
+    // Before a try after the first: the handle as new, under the publishing lock, since
+    // the host's thread may publish on it meanwhile.
+    void SetUpAgain() {
+        const std::lock_guard<std::mutex> lock(handleMutex);
+        Check(mosquitto_reinitialise(handle.get(), OrNull(config.clientId), true, this),
+              "MQTT client");
+        SetUp();
     }
 
     ~Impl() {
@@ -273,9 +289,17 @@ struct MqttClient::Impl {
             }
             connectedThisTry = false;
             refusedThisTry = false;
-            int rc = first ? mosquitto_connect_async(h, config.host.c_str(), config.port,
-                                                     kMqttKeepAliveS)
-                           : mosquitto_reconnect_async(h);
+            int rc = MOSQ_ERR_SUCCESS;
+            try {
+                if (!first) {
+                    SetUpAgain();
+                }
+                rc = mosquitto_connect_async(h, config.host.c_str(), config.port, kMqttKeepAliveS);
+            } catch (const MqttSetupError& error) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                lastError = error.what();
+                rc = MOSQ_ERR_INVAL;
+            }
             first = false;
             rc = Serve(rc);
             if (Stopping()) {
@@ -298,7 +322,9 @@ struct MqttClient::Impl {
     MqttConfig config;
     MqttWill will;
     std::vector<std::string> subscriptions;
+    std::string password; // read once: the file may be gone by the time the broker is back
     std::unique_ptr<mosquitto, HandleDeleter> handle;
+    std::mutex handleMutex; // publishing against setting the handle up again
     // Touched by the network thread only.
     bool connectedThisTry = false;
     bool refusedThisTry = false;
@@ -324,6 +350,7 @@ MqttClient::~MqttClient() = default;
 void MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
     // Without a connection the library would keep the message until the next one; the
     // publisher does not publish then, and what slips through in between is at most a turn's.
+    const std::lock_guard<std::mutex> lock(impl_->handleMutex);
     mosquitto_publish(impl_->handle.get(), nullptr, topic.c_str(), static_cast<int>(payload.size()),
                       payload.data(), impl_->config.qos, retain);
 }
