@@ -7,6 +7,18 @@
 
 #include <iostream>
 
+namespace {
+
+std::string CommandNames(const CLI::App& app) {
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({})) {
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    return names;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace vemox::host;
     PrepareConsole();
@@ -28,6 +40,18 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::RequiredError& error) {
+        // A word where the command belongs is a mistyped command, whatever else is missing.
+        if (app.get_subcommands().empty()) {
+            const std::vector<std::string> words = app.remaining();
+            std::cerr << "vemox-host: "
+                      << (words.empty() ? "give a command"
+                                        : "'" + words.front() + "' is not a command")
+                      << "; the commands: " << CommandNames(app) << " (--help tells more)\n";
+            return kExitCannotStart;
+        }
+        app.exit(error);
+        return kExitCannotStart;
     } catch (const CLI::ParseError& error) {
         // Help is asked for and ends well; any other misuse is refused like a bad configuration.
         const int printed = app.exit(error);

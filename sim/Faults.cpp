@@ -23,6 +23,14 @@ std::string_view FaultName(FaultKind kind) {
     return kNames[static_cast<int>(kind)];
 }
 
+std::string AllFaultNames() {
+    std::string names;
+    for (const auto kind : kAllFaults) {
+        names += (names.empty() ? "" : ", ") + std::string(FaultName(kind));
+    }
+    return names;
+}
+
 std::optional<FaultKind> ParseFaultKind(std::string_view name) {
     for (const auto kind : kAllFaults) {
         if (FaultName(kind) == name) {

@@ -28,6 +28,8 @@ constexpr FaultKind kAllFaults[] = {
     FaultKind::WrongLength, FaultKind::Split, FaultKind::Junk};
 
 std::string_view FaultName(FaultKind kind);
+// "no-reply, late, ...": every fault of kAllFaults, for help texts and complaints.
+std::string AllFaultNames();
 std::optional<FaultKind> ParseFaultKind(std::string_view name);
 
 // Parameters of faults that need one; a scripted fault may carry its own.

@@ -1,7 +1,10 @@
 #include "sim/LineOptions.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <toml++/toml.h>
 
 namespace vemox::sim {
@@ -90,8 +93,7 @@ FaultKind Kind(std::string_view name) {
     if (const auto kind = ParseFaultKind(name)) {
         return *kind;
     }
-    throw LineError("unknown fault '" + std::string(name) +
-                    "' (no-reply, late, bad-crc, wrong-address, wrong-length, split, junk)");
+    throw LineError("unknown fault '" + std::string(name) + "' (" + AllFaultNames() + ")");
 }
 
 constexpr std::int64_t kI32Max = INT32_MAX;
@@ -289,6 +291,9 @@ void LoadFaults(const std::string& path, const toml::table& table, FaultConfig& 
 } // namespace
 
 void LoadLineFile(const std::string& path, SimConfig& config) {
+    if (!std::ifstream(path)) {
+        throw LineError(path + ": cannot be read: " + std::strerror(errno));
+    }
     toml::table root;
     try {
         root = toml::parse_file(path);

@@ -15,6 +15,11 @@ namespace {
 
 using namespace vemox::sim;
 
+// A line the simulator cannot be told to play (command line, line file) is refused as the host
+// refuses a bad configuration; a system that fails it (terminal, device) is another matter.
+constexpr int kExitBadInput = 2;
+constexpr int kExitFailed = 1;
+
 int g_wake = -1; // write end of the wake pipe, for the signal handler
 
 extern "C" void OnStopSignal(int) {
@@ -78,8 +83,7 @@ int main(int argc, char** argv) {
                   junkBytes = 0;
     std::uint64_t seed = 1;
 
-    app.add_option("--config", configFile, "TOML file describing the line")
-        ->check(CLI::ExistingFile);
+    app.add_option("--config", configFile, "TOML file describing the line");
     app.add_option(
         "--controller", controllers,
         "a controller as KEY=VALUE,...: addr, serial (default: the address), decimals, net, "
@@ -97,9 +101,11 @@ int main(int argc, char** argv) {
     app.add_option("--turnaround-ms", turnaroundMs, "controller time from request to reply")
         ->capture_default_str();
     app.add_option("--fault-rate", faultRates,
-                   "fault probabilities, e.g. no-reply=0.05,bad-crc=0.01");
+                   "fault probabilities, e.g. no-reply=0.05,bad-crc=0.01; the faults: " +
+                       AllFaultNames());
     app.add_option("--fault-script", faultScript,
-                   "faults by exchange number, e.g. 3:no-reply,7:late=300");
+                   "faults by exchange number, e.g. 3:no-reply,7:late=300 (any fault of "
+                   "--fault-rate)");
     app.add_option("--late-ms", lateMs, "delay of a late reply");
     app.add_option("--split-pieces", splitPieces, "pieces of a split reply");
     app.add_option("--split-gap-ms", splitGapMs, "gap between the pieces of a split reply");
@@ -113,7 +119,11 @@ int main(int argc, char** argv) {
                    "a second pseudo-terminal, linked at this path, that carries a copy of all "
                    "line traffic both ways, for a listener such as vemox-host monitor");
     app.add_flag("-v,--verbose", verbose, "log every exchange on stderr");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : kExitBadInput;
+    }
 
     try {
         SimConfig config;
@@ -205,8 +215,11 @@ int main(int argc, char** argv) {
                          static_cast<unsigned long long>(simulator.answered()));
         }
         return 0;
+    } catch (const LineError& e) {
+        std::cerr << "vemox-sim: " << e.what() << std::endl;
+        return kExitBadInput;
     } catch (const std::exception& e) {
         std::cerr << "vemox-sim: " << e.what() << std::endl;
-        return 1;
+        return kExitFailed;
     }
 }

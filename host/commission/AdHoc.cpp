@@ -9,9 +9,6 @@
 
 namespace vemox::host {
 
-const char* const kAdHocWhat =
-    "net | gross | counter N | input N | output N | point N lower|upper | state N | dosing";
-
 namespace {
 
 constexpr const char* kFromCommandLine = "the command line";
@@ -21,17 +18,24 @@ struct WhatWord {
     std::string_view word;
     Operation operation;
     std::string_view key; // "" when the operation takes no number
+    bool readable;        // dosing control is only written: its read brings no value
 };
 constexpr WhatWord kWhatWords[] = {
-    {"net", Operation::NetWeight, ""},
-    {"gross", Operation::GrossWeight, ""},
-    {"counter", Operation::Counter, "counter"},
-    {"input", Operation::DigitalInputs, "input"},
-    {"output", Operation::DigitalOutputs, "output"},
-    {"point", Operation::WeightPoints, "point"},
-    {"state", Operation::State, "bit"},
-    {"dosing", Operation::DosingControl, ""},
+    {"net", Operation::NetWeight, "", true},
+    {"gross", Operation::GrossWeight, "", true},
+    {"counter", Operation::Counter, "counter", true},
+    {"input", Operation::DigitalInputs, "input", true},
+    {"output", Operation::DigitalOutputs, "output", true},
+    {"point", Operation::WeightPoints, "point", true},
+    {"state", Operation::State, "bit", true},
+    {"dosing", Operation::DosingControl, "", false},
 };
+
+// "point N lower|upper": the word with what follows it.
+std::string FormOf(const WhatWord& what) {
+    return std::string(what.word) + (what.key.empty() ? "" : " N") +
+           (what.operation == Operation::WeightPoints ? " lower|upper" : "");
+}
 
 [[noreturn]] void Refuse(const std::string& why) {
     throw ConfigError(why);
@@ -47,7 +51,7 @@ toml::table ItemOf(const std::vector<std::string>& what, const std::string& node
     const auto found = std::find_if(std::begin(kWhatWords), std::end(kWhatWords),
                                     [&](const WhatWord& w) { return w.word == what[0]; });
     if (found == std::end(kWhatWords)) {
-        Refuse("'" + what[0] + "' is not something to read or write; give " + kAdHocWhat);
+        Refuse("'" + what[0] + "' is not something to read or write; give " + AdHocWhat(false));
     }
     const bool numbered = !found->key.empty();
     const bool leveled = found->operation == Operation::WeightPoints;
@@ -58,9 +62,7 @@ toml::table ItemOf(const std::vector<std::string>& what, const std::string& node
     }
     if (what.size() != expected || (numbered && !AllDigits(what[1])) ||
         (leveled && what[2] != "lower" && what[2] != "upper")) {
-        const std::string form =
-            std::string(found->word) + (numbered ? " N" : "") + (leveled ? " lower|upper" : "");
-        Refuse("'" + name + "': give " + form);
+        Refuse("'" + name + "': give " + FormOf(*found));
     }
     toml::table item{{"node", node},
                      {"name", name},
@@ -75,6 +77,16 @@ toml::table ItemOf(const std::vector<std::string>& what, const std::string& node
 }
 
 } // namespace
+
+std::string AdHocWhat(bool readOnly) {
+    std::string words;
+    for (const WhatWord& what : kWhatWords) {
+        if (what.readable || !readOnly) {
+            words += (words.empty() ? "" : " | ") + FormOf(what);
+        }
+    }
+    return words;
+}
 
 void AddLineOptions(CLI::App& command, LineChoice& line) {
     command.add_option("--baud", line.baud, "line rate")->capture_default_str();
@@ -145,7 +157,7 @@ AdHocItem AdHocConfig(const AdHocOptions& options, const std::vector<std::string
         Refuse("name the controller: --address N or --serial N");
     }
     if (words.size() < 2) {
-        Refuse("give the device and what to read: DEVICE " + std::string(kAdHocWhat));
+        Refuse("give the device and what to read: DEVICE " + AdHocWhat(false));
     }
     toml::table port = PortTable(options.line, words[0]);
     const std::string node = options.address ? "address " + std::to_string(*options.address)

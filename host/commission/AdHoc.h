@@ -50,7 +50,8 @@ struct AdHocItem {
 // Throws ConfigError naming what is wrong.
 AdHocItem AdHocConfig(const AdHocOptions& options, const std::vector<std::string>& words);
 
-// The words that name what can be read or written, for help texts.
-extern const char* const kAdHocWhat;
+// The words that name what can be read and written, for help texts and complaints; with
+// `readOnly` only those a read can fetch.
+std::string AdHocWhat(bool readOnly);
 
 } // namespace vemox::host

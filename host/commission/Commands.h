@@ -10,7 +10,8 @@ void AddWriteCommand(CLI::App& app, const HostOptions& options, CommandAction& c
 void AddScanCommand(CLI::App& app, const HostOptions& options, CommandAction& chosen);
 void AddMonitorCommand(CLI::App& app, CommandAction& chosen);
 
-// A command naming its controller with --address or --serial brings its own configuration.
-void RefuseConfigFile(const HostOptions& options, const char* command);
+// A command naming its controller with --address or --serial brings its own configuration:
+// the options that choose or change a configuration file are refused, not ignored.
+void RefuseFileOptions(const HostOptions& options, const char* command);
 
 } // namespace vemox::host

@@ -6,7 +6,10 @@
 #include "platform/VariantConvert.h"
 #include "protocol/Codec.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <optional>
 
 namespace vemox::host {
 namespace {
@@ -105,14 +108,82 @@ HostConfig PassConfig(const HostConfig& base, const ScanPlan& plan, std::uint32_
     return config;
 }
 
+// "addresses 1-159 (159)", "serial numbers 123456, 123450-123455 (7)": the probes in the order
+// they go out, consecutive numbers joined into ranges.
 std::string ProbesText(const ScanPlan& plan) {
-    const Probe& first = plan.probes.front();
-    const Probe& last = plan.probes.back();
-    const std::string kind = first.network ? "addresses " : "serial numbers ";
-    return plan.probes.size() == 1
-               ? ProbeName(first)
-               : kind + std::to_string(first.id) + " to " + std::to_string(last.id) + " (" +
-                     std::to_string(plan.probes.size()) + ")";
+    const std::vector<Probe>& probes = plan.probes;
+    if (probes.size() == 1) {
+        return ProbeName(probes.front());
+    }
+    std::string runs;
+    for (std::size_t first = 0; first < probes.size();) {
+        std::size_t last = first;
+        while (last + 1 < probes.size() && probes[last + 1].id == probes[last].id + 1) {
+            ++last;
+        }
+        runs += (runs.empty() ? "" : ", ") + std::to_string(probes[first].id) +
+                (last > first ? "-" + std::to_string(probes[last].id) : "");
+        first = last + 1;
+    }
+    return (probes.front().network ? "addresses " : "serial numbers ") + runs + " (" +
+           std::to_string(probes.size()) + ")";
+}
+
+// The operator's view of a running scan: lines that stay, and on a terminal one progress line
+// below them that is drawn over in place.
+class ScanDisplay {
+public:
+    explicit ScanDisplay(const ScanOutput& output) : output_(output) {}
+
+    void Note(const std::string& line) {
+        Clear();
+        output_.notes << line << std::endl;
+    }
+    void Find(const std::string& line) {
+        Clear();
+        output_.finds << line << std::endl;
+    }
+    void Progress(const std::string& line) {
+        if (!output_.live || line == shown_) {
+            return;
+        }
+        // Blanks cover what a longer line before left; no terminal control sequences needed.
+        const std::size_t blanks = shown_.size() > line.size() ? shown_.size() - line.size() : 0;
+        output_.notes << '\r' << line << std::string(blanks, ' ') << std::flush;
+        shown_ = line + std::string(blanks, ' ');
+    }
+    void Clear() {
+        if (!shown_.empty()) {
+            output_.notes << '\r' << std::string(shown_.size(), ' ') << '\r' << std::flush;
+            shown_.clear();
+        }
+    }
+
+private:
+    const ScanOutput& output_;
+    std::string shown_; // the progress line on the screen, "" when none
+};
+
+struct PassSettings {
+    std::uint32_t baud;
+    bool crc;
+    std::string Text() const {
+        return std::to_string(baud) + " baud, checksum " + (crc ? "on" : "off");
+    }
+};
+
+std::string FindText(const std::string& port, const SessionItem& item, const Probe& probe,
+                     const PassSettings& pass, bool searching, bool json) {
+    if (json) {
+        return nlohmann::json{{"port", port},
+                              {probe.network ? "address" : "serial", probe.id},
+                              {"reply_ms", item.replyTimeMs},
+                              {"baud", pass.baud},
+                              {"checksum", pass.crc}}
+            .dump();
+    }
+    return port + " " + item.node->config.name + ": replied in " +
+           std::to_string(item.replyTimeMs) + " ms" + (searching ? " (" + pass.Text() + ")" : "");
 }
 
 } // namespace
@@ -135,6 +206,9 @@ void AddScanOptions(CLI::App& command, ScanChoice& choice) {
                     "take on the line")
         ->check(CLI::Range(10, 60000))
         ->capture_default_str();
+    command.add_flag("--json", choice.json,
+                     "one JSON object per line for each controller that answers, the summary on "
+                     "standard error");
 }
 
 ScanPlan PlanOf(const ScanChoice& choice, std::uint32_t configuredBaud, bool configuredCrc) {
@@ -178,18 +252,17 @@ ScanPlan PlanOf(const ScanChoice& choice, std::uint32_t configuredBaud, bool con
 }
 
 int Discover(const HostConfig& base, const ScanPlan& plan, const SessionMaker& open,
-             const HostClock& clock, const RunHooks& hooks, std::ostream& out,
-             std::ostream& progress) {
+             const HostClock& clock, const RunHooks& hooks, const ScanOutput& output) {
+    ScanDisplay display(output);
     const std::string port = base.ports.front().name;
     int found = 0;
     int passes = 0;
     bool finished = true;
     for (const std::uint32_t baud : plan.rates) {
         for (const bool crc : plan.checksums) {
-            const std::string settings =
-                std::to_string(baud) + " baud, checksum " + (crc ? "on" : "off");
-            progress << "scanning " << port << " at " << settings << ", " << ProbesText(plan)
-                     << "..." << std::endl;
+            const PassSettings pass{baud, crc};
+            display.Note("scanning " + port + " at " + pass.Text() + ", " + ProbesText(plan) +
+                         "...");
             const std::unique_ptr<DriverSession> session = open(PassConfig(base, plan, baud, crc));
             std::vector<SessionItem*> all;
             for (SessionItem& item : session->Items()) {
@@ -199,18 +272,35 @@ int Discover(const HostConfig& base, const ScanPlan& plan, const SessionMaker& o
             const std::int64_t deadline =
                 clock.NowMs() + static_cast<std::int64_t>(all.size()) * session->WatchdogMs() +
                 kGraceMs;
-            const RunEnd end =
-                session->RunUntil([&] { return session->AllIdle(); }, deadline, false, hooks);
-            ++passes;
+            // Probes go out in order, so the first one still busy is the one on the line.
+            std::vector<bool> told(all.size(), false);
             int answered = 0;
-            for (const SessionItem& item : session->Items()) {
-                if (IsGood(item)) {
-                    ++answered;
-                    out << port << " " << item.node->config.name << ": replied in "
-                        << item.replyTimeMs << " ms"
-                        << (plan.searching ? " (" + settings + ")" : "") << std::endl;
+            RunHooks passHooks = hooks;
+            passHooks.afterCycle = [&] {
+                if (hooks.afterCycle) {
+                    hooks.afterCycle();
                 }
-            }
+                std::optional<std::size_t> current;
+                for (std::size_t i = 0; i < all.size(); ++i) {
+                    if (all[i]->host.Busy()) {
+                        current = current.value_or(i);
+                    } else if (!told[i] && all[i]->host.EverCompleted()) {
+                        told[i] = true;
+                        if (IsGood(*all[i])) {
+                            ++answered;
+                            display.Find(FindText(port, *all[i], plan.probes[i], pass,
+                                                  plan.searching, output.json));
+                        }
+                    }
+                }
+                if (current) {
+                    display.Progress(pass.Text() + ": " + ProbeName(plan.probes[*current]) + ", " +
+                                     std::to_string(found + answered) + " found");
+                }
+            };
+            const RunEnd end =
+                session->RunUntil([&] { return session->AllIdle(); }, deadline, false, passHooks);
+            ++passes;
             found += answered;
             if (end != RunEnd::Done) {
                 finished = false;
@@ -226,9 +316,15 @@ int Discover(const HostConfig& base, const ScanPlan& plan, const SessionMaker& o
             break;
         }
     }
-    out << found << " controller" << (found == 1 ? "" : "s") << " answered"
-        << (plan.searching ? " (" + std::to_string(passes) + " settings tried)" : "")
-        << (finished ? "" : " (scan not finished)") << std::endl;
+    const std::string summary =
+        std::to_string(found) + " controller" + (found == 1 ? "" : "s") + " answered" +
+        (plan.searching ? " (" + std::to_string(passes) + " settings tried)" : "") +
+        (finished ? "" : " (scan not finished)");
+    if (output.json) {
+        display.Note(summary);
+    } else {
+        display.Find(summary);
+    }
     return found > 0 ? 0 : 1;
 }
 

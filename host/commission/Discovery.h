@@ -23,6 +23,7 @@ struct ScanChoice {
     std::string addresses; // "": 1-159; "A-B" or "A"
     std::string serials;   // "": scan addresses; else "123456,200000-200099"
     std::int64_t timeoutMs = 250;
+    bool json = false; // one JSON object per controller found
 };
 void AddScanOptions(CLI::App& command, ScanChoice& choice);
 
@@ -46,11 +47,20 @@ ScanPlan PlanOf(const ScanChoice& choice, std::uint32_t configuredBaud, bool con
 
 using SessionMaker = std::function<std::unique_ptr<DriverSession>(HostConfig)>;
 
+// Where a scan reports. Each controller goes to `finds` the moment it answers: a plain line,
+// or with `json` one JSON object per line and nothing else there, the summary then going to
+// `notes` with the settings tried. When `notes` is a terminal (`live`), a progress line there
+// is redrawn in place and cleared before each find and at the end.
+struct ScanOutput {
+    std::ostream& finds;
+    std::ostream& notes;
+    bool json = false;
+    bool live = false;
+};
+
 // Runs the plan on the one port of `base` (its driver settings and line settings are the
-// starting point), printing each controller that answers to `out` and the progress to
-// `progress`; answers the exit status: 0 when any controller answered.
+// starting point); answers the exit status: 0 when any controller answered.
 int Discover(const HostConfig& base, const ScanPlan& plan, const SessionMaker& open,
-             const HostClock& clock, const RunHooks& hooks, std::ostream& out,
-             std::ostream& progress);
+             const HostClock& clock, const RunHooks& hooks, const ScanOutput& output);
 
 } // namespace vemox::host

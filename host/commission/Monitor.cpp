@@ -15,6 +15,11 @@ std::string Padded(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
+// "1 stray frame", "2 stray frames".
+std::string Counted(std::int64_t count, const std::string& thing) {
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 } // namespace
 
 LineMonitor::LineMonitor(bool withCrc, std::uint32_t baud, std::int64_t gapMs, Sink sink)
@@ -111,9 +116,9 @@ std::string LineMonitor::Summary() const {
     for (const auto& [who, tally] : tallies_) {
         requests += tally.requests;
     }
-    out << tallies_.size() << " controller" << (tallies_.size() == 1 ? "" : "s") << " heard, "
-        << requests << " requests, " << stray_ << " stray frames, " << noise_
-        << " noise or empty frames";
+    out << Counted(static_cast<std::int64_t>(tallies_.size()), "controller") << " heard, "
+        << Counted(requests, "request") << ", " << Counted(stray_, "stray frame") << ", "
+        << Counted(noise_, "noise or empty frame");
     if (pending_ && !pending_->answered) {
         out << ", 1 request still awaiting its reply";
     }

@@ -70,13 +70,13 @@ int ReadAdHoc(const HostOptions& options, const AdHocOptions& adHoc,
     SteadyClock clock;
     const auto trace = MakeTrace(options, nullptr);
     AdHocItem target = AdHocConfig(adHoc, words);
+    if (target.config.items.front().WriteOnly()) {
+        throw ConfigError("dosing control is only written; its read brings no value");
+    }
     DriverSession session(std::move(target.config), DriverPathOf(options), clock,
                           MakeLogSink(options, nullptr), OpenConfiguredLine);
     TraceLines(session, trace.get());
     SessionItem& item = *session.FindItem(target.item);
-    if (item.config.WriteOnly()) {
-        throw ConfigError("dosing control is only written; its read brings no value");
-    }
     return ReadSeries(session, item, series, clock, RealTimeHooks(), std::cout);
 }
 
@@ -90,11 +90,16 @@ struct ReadChoice {
 
 } // namespace
 
-void RefuseConfigFile(const HostOptions& options, const char* command) {
+void RefuseFileOptions(const HostOptions& options, const char* command) {
+    const auto refuse = [command](const std::string& option, const char* why) {
+        throw ConfigError(std::string(command) + ": --address or --serial reaches a controller " +
+                          why + "; leave out " + option);
+    };
     if (!options.configPath.empty()) {
-        throw ConfigError(std::string(command) +
-                          ": --address or --serial reads a controller without a configuration "
-                          "file; leave out -c");
+        refuse("-c", "without a configuration file");
+    }
+    if (!options.deviceOverrides.empty()) {
+        refuse("--device", "on the DEVICE given, not on a configured port");
     }
 }
 
@@ -106,8 +111,8 @@ void AddReadCommand(CLI::App& app, const HostOptions& options, CommandAction& ch
     read->add_flag("--once", choice->once, "read every configured item once");
     read->add_flag("--json", choice->json, "print the items as JSON");
     read->add_option("WORDS", choice->words,
-                     std::string("without a file: DEVICE (a path, or COMn) and what to read: ") +
-                         kAdHocWhat);
+                     "without a file: DEVICE (a path, or COMn) and what to read: " +
+                         AdHocWhat(true));
     AddAdHocOptions(*read, choice->adHoc);
     AddSeriesOptions(*read, choice->series);
     read->footer("Examples:\n"
@@ -126,7 +131,12 @@ void AddReadCommand(CLI::App& app, const HostOptions& options, CommandAction& ch
                 }
                 return ReadOnce(options, choice->json);
             }
-            RefuseConfigFile(options, "read");
+            RefuseFileOptions(options, "read");
+            if (choice->once) {
+                throw ConfigError("read: --once reads the items of -c FILE; a read with "
+                                  "--address or --serial reads its one value (--count N for "
+                                  "more); leave out --once");
+            }
             choice->series.json = choice->json;
             return ReadAdHoc(options, choice->adHoc, choice->words, choice->series);
         };

@@ -52,7 +52,8 @@ int Scan(const HostOptions& options, const std::string& target, const ScanChoice
         TraceLines(*session, trace.get());
         return session;
     };
-    return Discover(base, plan, open, clock, RealTimeHooks(), std::cout, std::cerr);
+    return Discover(base, plan, open, clock, RealTimeHooks(),
+                    {std::cout, std::cerr, choice.json, StderrIsTerminal()});
 }
 
 struct ScanTarget {
@@ -75,6 +76,7 @@ void AddScanCommand(CLI::App& app, const HostOptions& options, CommandAction& ch
         "  vemox-host scan /dev/ttyUSB0\n"
         "  vemox-host scan /dev/ttyUSB0 --baud auto --crc auto --addresses 1-32\n"
         "  vemox-host scan COM3 --serial 123456,200000-200099\n"
+        "  vemox-host scan /dev/ttyUSB0 --json > found.jsonl\n"
         "At each rate the checksum is tried on first; once controllers answer, the rate's other "
         "mode is not tried.\n"
         "Serial numbers cannot be discovered: a controller's reply repeats the address section of "

@@ -75,7 +75,7 @@ void AddWriteCommand(CLI::App& app, const HostOptions& options, CommandAction& c
                 }
                 return Write(options, words[0], words[1]);
             }
-            RefuseConfigFile(options, "write");
+            RefuseFileOptions(options, "write");
             if (words.size() < 3) {
                 throw ConfigError("write: give DEVICE, what to write and the value, e.g. "
                                   "DEVICE --address 5 output 3 on");

@@ -193,8 +193,8 @@ std::optional<std::string> TopicLevelFault(std::string_view name) {
     if (name.empty()) {
         return "an empty topic level";
     }
-    if (name.find_first_of("/+#") != std::string_view::npos) {
-        return "'/', '+' and '#' cannot stand in a topic level";
+    if (const std::size_t at = name.find_first_of("/+#"); at != std::string_view::npos) {
+        return "'" + std::string(1, name[at]) + "' cannot stand in a topic level";
     }
     if (name.front() == '$') {
         return "a topic level beginning with '$' is kept for the host's own topics";

@@ -22,6 +22,7 @@ const char* DriverFileName();
 std::string ExecutableDirectory();
 
 bool StdoutIsTerminal();
+bool StderrIsTerminal();
 // Ctrl-C, a termination request or a closed terminal only raises a flag; the main loop stops
 // cleanly on it.
 void InstallInterruptHandler();

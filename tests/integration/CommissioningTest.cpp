@@ -233,6 +233,29 @@ TEST(Commissioning, DiscoveryFindsTheRateAndTheChecksumMode) {
     }
 }
 
+// `scan --json`: one object per controller that answers and nothing else on standard output;
+// the serial numbers are announced as given.
+TEST(Commissioning, AJsonScanPrintsOneObjectPerController) {
+    Sim sim({"--demo"});
+    const Finished run = AdHoc(sim.Pty(), {"scan", "DEVICE", "--serial", "123456,100001-100003",
+                                           "--timeout", "40", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.err.find("serial numbers 123456, 100001-100003 (4)"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("3 controllers answered"), std::string::npos) << run.err;
+    std::vector<int> serials;
+    for (const std::string& line : Lines(run.out)) {
+        const auto found = nlohmann::json::parse(line);
+        EXPECT_EQ(found.at("port"), "COM1");
+        EXPECT_EQ(found.at("baud"), 9600);
+        EXPECT_EQ(found.at("checksum"), true);
+        EXPECT_GE(found.at("reply_ms").get<int>(), 0);
+        serials.push_back(found.at("serial").get<int>());
+    }
+    EXPECT_EQ(serials, (std::vector<int>{123456, 100001, 100002}));
+    sim.Stop();
+}
+
 // `run --record`: one row per finished read, with the value and time stamp the read showed.
 TEST(Commissioning, ARecordingHoldsARowForEveryRead) {
     TempDir dir;
@@ -307,6 +330,8 @@ TEST(Commissioning, EveryCommandHasHelpWithAnExample) {
     }
     const Finished scan = RunToEnd({VEMOX_HOST_PATH, "scan", "--help"}, kRunMs);
     EXPECT_NE(scan.out.find("Serial numbers cannot be discovered"), std::string::npos);
+    const Finished read = RunToEnd({VEMOX_HOST_PATH, "read", "--help"}, kRunMs);
+    EXPECT_EQ(read.out.find("dosing"), std::string::npos) << "a read of it brings no value";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "SimTestSupport.h"
 
 #include "sim/Endpoint.h"
+#include "sim/Faults.h"
 #include "sim/Server.h"
 
 #include <cerrno>
@@ -308,11 +309,24 @@ TEST(SimProgram, RefusesALineItCannotPlay) {
                                "two controllers have the address 5"},
                           Case{{"--controller", "addr=200"}, "outside 1..159"},
                           Case{{"--demo", "--fault-rate", "no-reply=0.7,late=0.7"}, "more than 1"},
-                          Case{{"--demo", "--fault-script", "1:gremlins"}, "unknown fault"}}) {
+                          Case{{"--demo", "--fault-script", "1:gremlins"}, "unknown fault"},
+                          Case{{"--config", "/nonexistent/line.toml"},
+                               "/nonexistent/line.toml: cannot be read: No such file"},
+                          Case{{"--demo", "--colour"}, "--colour"}}) {
         auto child = Spawn(c.args);
         ASSERT_TRUE(child);
-        EXPECT_EQ(child->Wait(5000ms), 1) << child->text;
+        EXPECT_EQ(child->Wait(5000ms), 2) << child->text;
         EXPECT_THAT(child->text, HasSubstr(c.complaint));
+    }
+    // Help names every fault the simulator can play.
+    auto help = Spawn({"--help"});
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->Wait(5000ms), 0);
+    const std::size_t at = help->text.find("the faults: ");
+    ASSERT_NE(at, std::string::npos) << help->text;
+    const std::string faults = help->text.substr(at, help->text.find('\n', at) - at);
+    for (const auto kind : kAllFaults) {
+        EXPECT_THAT(faults, HasSubstr(std::string(FaultName(kind))));
     }
 }
 

@@ -60,6 +60,10 @@ bool StdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;

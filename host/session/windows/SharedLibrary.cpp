@@ -60,6 +60,10 @@ bool StdoutIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
 }
 
+bool StderrIsTerminal() {
+    return ::_isatty(::_fileno(stderr)) != 0;
+}
+
 void InstallInterruptHandler() {
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
