@@ -1,5 +1,6 @@
 #include "host/gateway/RunCommand.h"
 
+#include "host/gateway/modbus/ModbusGateway.h"
 #include "host/gateway/mqtt/MqttGateway.h"
 #include "host/output/LinksText.h"
 #include "host/output/Recording.h"
@@ -48,6 +49,12 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
         mqtt = std::make_unique<MqttGateway>(*session.Config().mqtt, session, links, clock,
                                              RealTimeHooks(), MakeNoticeSink(under));
     }
+    // Clients are served from the first turn on: values not read yet answer as not good.
+    std::unique_ptr<ModbusGateway> modbus;
+    if (session.Config().modbus) {
+        modbus = std::make_unique<ModbusGateway>(session, links, clock, RealTimeHooks(),
+                                                 MakeNoticeSink(under));
+    }
     std::int64_t lastDraw = -kRedrawMs;
     const auto show = [&] {
         const std::vector<FinishedReads::Read> reads = finished.Take(session.Items());
@@ -81,6 +88,9 @@ int Run(const HostOptions& options, bool plainRequested, const std::string& reco
     session.RunUntil({}, INT64_MAX, true, RealTimeHooks([&] {
                          if (mqtt) {
                              mqtt->AfterCycle();
+                         }
+                         if (modbus) {
+                             modbus->AfterCycle();
                          }
                          show();
                      }));
