@@ -3,6 +3,7 @@
 // command lives in its wing.
 #include "host/commission/Commands.h"
 #include "host/gateway/RunCommand.h"
+#include "host/gateway/modbus/ModbusMapCommand.h"
 #include "host/session/SharedLibrary.h"
 
 #include <iostream>
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     AddWriteCommand(app, options, chosen);
     AddScanCommand(app, options, chosen);
     AddMonitorCommand(app, chosen);
+    AddModbusMapCommand(app, chosen);
 
     try {
         app.parse(argc, argv);

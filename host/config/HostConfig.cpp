@@ -4,6 +4,7 @@
 
 #include "contract/Constants.h"
 #include "host/config/ConfigReader.h"
+#include "host/config/ModbusSection.h"
 #include "host/config/MqttSection.h"
 #include "platform/Text.h"
 
@@ -146,7 +147,8 @@ void ReadNodes(const ConfigReader& reader, const toml::table& root, HostConfig& 
     for (const toml::node& element : *sections) {
         const toml::table& table = *element.as_table();
         reader.OnlyKeys(table, "[[node]]",
-                        {"name", "port", "address", "serial", "scan_rate", "description"});
+                        {"name", "port", "address", "serial", "scan_rate", "description", "unit_id",
+                         "decimals"});
         NodeConfig node;
         node.name = reader.RequiredText(table, "name", "[[node]]");
         if (node.name.find('.') != std::string::npos) {
@@ -175,6 +177,11 @@ void ReadNodes(const ConfigReader& reader, const toml::table& root, HostConfig& 
         node.scanSeconds = static_cast<std::int32_t>(
             reader.Integer(table, "scan_rate", 0, kMaxScanSeconds).value_or(1));
         node.description = reader.Text(table, "description").value_or("");
+        if (auto unit = reader.Integer(table, "unit_id", kModbusFirstUnit, kModbusLastUnit)) {
+            node.unitId = static_cast<int>(*unit);
+        }
+        node.decimals =
+            static_cast<int>(reader.Integer(table, "decimals", 0, kModbusMostDecimals).value_or(0));
         config.nodes.push_back(std::move(node));
     }
 }
@@ -224,7 +231,7 @@ void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& 
         const toml::table& table = *element.as_table();
         reader.OnlyKeys(table, "[[item]]",
                         {"node", "name", "operation", "counter", "input", "output", "point",
-                         "level", "bit", "scan_rate", "description"});
+                         "level", "bit", "scan_rate", "description", "modbus"});
         ItemConfig item;
         item.node = reader.RequiredText(table, "node", "[[item]]");
         item.name = reader.RequiredText(table, "name", "[[item]]");
@@ -288,6 +295,9 @@ void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& 
             item.scanSeconds = static_cast<std::int32_t>(*seconds);
         }
         item.description = reader.Text(table, "description").value_or("");
+        if (auto address = reader.Integer(table, "modbus", 0, kModbusLastAddress)) {
+            item.modbusAddress = static_cast<int>(*address);
+        }
         config.items.push_back(std::move(item));
     }
 }
@@ -343,7 +353,7 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     } catch (const toml::parse_error& error) {
         reader.Fail(error.source(), std::string(error.description()));
     }
-    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item", "mqtt"});
+    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item", "mqtt", "modbus"});
     HostConfig config;
     config.file = fileName;
     ReadDriver(reader, root, config);
@@ -352,6 +362,7 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     ReadNodes(reader, root, config);
     ReadItems(reader, root, config);
     config.mqtt = ReadMqttSection(reader, root, config.items);
+    config.modbus = ReadModbusSection(reader, root, config);
     return config;
 }
 

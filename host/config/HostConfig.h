@@ -4,6 +4,7 @@
 
 #include "contract/Constants.h"
 #include "contract/Operations.h"
+#include "host/config/ModbusConfig.h"
 #include "host/config/MqttConfig.h"
 #include "host/line/SerialLine.h"
 
@@ -40,6 +41,8 @@ struct NodeConfig {
     std::uint32_t serial = 0;
     std::int32_t scanSeconds = 1; // 0: read again as soon as the last read is done
     std::string description;
+    std::optional<int> unitId; // Modbus unit id; when absent, see ModbusSection.h
+    int decimals = 0;          // of scaled values, for Modbus int32
 };
 
 struct ItemConfig {
@@ -51,6 +54,7 @@ struct ItemConfig {
     int level = 0;                           // weight points: 0 lower, 1 upper
     std::optional<std::int32_t> scanSeconds; // own scan rate; the node's when absent
     std::string description;
+    std::optional<int> modbusAddress; // own address in its Modbus table
 
     std::string FullName() const { return node + "." + name; }
     // The driver answers a read of dosing control with 0 without asking the controller: such
@@ -75,7 +79,8 @@ struct HostConfig {
     std::vector<PortConfig> ports;
     std::vector<NodeConfig> nodes;
     std::vector<ItemConfig> items;
-    std::optional<MqttConfig> mqtt; // `run` publishes to a broker when the file has [mqtt]
+    std::optional<MqttConfig> mqtt;     // `run` publishes to a broker when the file has [mqtt]
+    std::optional<ModbusConfig> modbus; // `run` serves Modbus TCP when the file has [modbus]
 
     const PortConfig* FindPort(int number) const;
     const NodeConfig* FindNode(const std::string& name) const;

@@ -1,6 +1,7 @@
 #include "host/gateway/RunCommand.h"
 
 #include "host/gateway/LiveTerminal.h"
+#include "host/gateway/modbus/ModbusGateway.h"
 #include "host/gateway/mqtt/MqttGateway.h"
 #include "host/output/LiveScreen.h"
 #include "host/output/Recording.h"
@@ -48,6 +49,12 @@ int Run(const HostOptions& options, bool plainRequested, const std::optional<std
     if (session.Config().mqtt) {
         mqtt = std::make_unique<MqttGateway>(*session.Config().mqtt, session, links, clock,
                                              RealTimeHooks(), MakeNoticeSink(under));
+    }
+    // Clients are served from the first turn on: values not read yet answer as not good.
+    std::unique_ptr<ModbusGateway> modbus;
+    if (session.Config().modbus) {
+        modbus = std::make_unique<ModbusGateway>(session, links, clock, RealTimeHooks(),
+                                                 MakeNoticeSink(under));
     }
     // Taken once the session stands, so that a configuration or library error is told on
     // the ordinary screen; given back before "stopped", also when the run fails.
@@ -101,6 +108,9 @@ int Run(const HostOptions& options, bool plainRequested, const std::optional<std
     RunHooks hooks = RealTimeHooks([&] {
         if (mqtt) {
             mqtt->AfterCycle();
+        }
+        if (modbus) {
+            modbus->AfterCycle();
         }
         show();
     });

@@ -1,6 +1,7 @@
 #include "host/config/HostConfig.h"
 
 #include "contract/Constants.h"
+#include "host/config/ModbusMap.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,63 @@ output = 1
 [mqtt]
 url = ")" + url +
            "\"\n" + keys;
+}
+
+// The scale's input and output, `items`, then a [modbus] section with `keys`.
+std::string WithModbus(const std::string& keys, const std::string& items = "") {
+    return WithMqtt("").substr(0, WithMqtt("").find("[mqtt]")) + items + "[modbus]\n" + keys;
+}
+
+TEST(HostConfigTest, MapsItemsToModbusTablesAndUnits) {
+    const std::string items = R"([[node]]
+name = "Silo"
+port = "COM2"
+serial = 42
+decimals = 2
+[[item]]
+node = "Silo"
+name = "net"
+operation = "Вес Нетто"
+[[item]]
+node = "Silo"
+name = "low"
+operation = "Весовые точки"
+point = 1
+level = "lower"
+[[item]]
+node = "Silo"
+name = "gross"
+operation = "Вес Брутто"
+modbus = 2
+)";
+    const HostConfig config = ParseHostConfig(
+        WithModbus("format = \"int32\"\nwritable = [\"Scale.out\", \"Silo.low\"]\n", items),
+        "plant.toml");
+    ASSERT_TRUE(config.modbus);
+    EXPECT_EQ(config.modbus->listen, "127.0.0.1:1502") << "loopback unless written";
+    EXPECT_EQ(config.modbus->unitIds, (std::vector<int>{5, 1})) << "serial: the lowest free id";
+    struct Expected {
+        ModbusTable table;
+        int address;
+        ModbusType type;
+        int decimals;
+    };
+    const Expected expected[] = {
+        {ModbusTable::DiscreteInputs, 0, ModbusType::Bool, 0},
+        {ModbusTable::Coils, 0, ModbusType::Bool, 0},
+        {ModbusTable::InputRegisters, 0, ModbusType::Int32, 2},
+        {ModbusTable::HoldingRegisters, 0, ModbusType::Int32, 2}, // writable level
+        {ModbusTable::InputRegisters, 2, ModbusType::Int32, 2},   // its own, then around it
+    };
+    const std::vector<ModbusEntry> map = BuildModbusMap(config);
+    ASSERT_EQ(map.size(), std::size(expected));
+    for (std::size_t i = 0; i < map.size(); ++i) {
+        SCOPED_TRACE(config.items[i].FullName());
+        EXPECT_EQ(map[i].table, expected[i].table);
+        EXPECT_EQ(map[i].address, expected[i].address);
+        EXPECT_EQ(map[i].type, expected[i].type);
+        EXPECT_EQ(map[i].decimals, expected[i].decimals);
+    }
 }
 
 TEST(HostConfigTest, ReadsTheMqttSectionWithWritesClosedByDefault) {
@@ -238,6 +296,21 @@ INSTANTIATE_TEST_SUITE_P(
                   kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"net+\"\noperation = "
                                  "\"Вес Нетто\"\n[mqtt]\nurl = \"mqtt://broker\"\n",
                   "item 'Scale.net+' cannot be published: '+' cannot stand in a topic level"},
+        BadConfig{"ModbusListen", WithModbus("listen = \"::1:502\"\n"),
+                  "bad.toml:26: listen '::1:502': write an IPv6 address in brackets"},
+        BadConfig{"ModbusWordOrder", WithModbus("word_order = \"middle\"\n"),
+                  "bad.toml:26: word_order must be \"big\" or \"little\", not \"middle\""},
+        BadConfig{"ModbusWritableReadOnly", WithModbus("writable = [\"Scale.in\"]\n"),
+                  "'writable' names 'Scale.in', which cannot be written"},
+        BadConfig{"ModbusUnitTwice",
+                  kPortAndNode + "[[node]]\nname = \"B\"\nport = \"COM2\"\naddress = 5\n[modbus]\n",
+                  "bad.toml:14: node 'B' takes Modbus unit 5, which another node has"},
+        BadConfig{"ModbusAddressTwice",
+                  kPortAndNode + "[[item]]\nnode = \"Scale\"\nname = \"a\"\noperation = \"Вес "
+                                 "Нетто\"\nmodbus = 0\n[[item]]\nnode = \"Scale\"\nname = "
+                                 "\"b\"\noperation = \"Вес Брутто\"\nmodbus = 1\n[modbus]\n",
+                  "bad.toml:23: modbus = 1: 'Scale.b' and 'Scale.a' share input registers of "
+                  "unit 5"},
         BadConfig{
             "ItemTwice",
             kPortAndNode +
