@@ -3,6 +3,7 @@
 // command lives in its wing.
 #include "host/commission/Commands.h"
 #include "host/gateway/RunCommand.h"
+#include "host/line/StandardError.h"
 #include "host/session/SharedLibrary.h"
 
 #include <iostream>
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     AddWriteCommand(app, options, chosen);
     AddScanCommand(app, options, chosen);
     AddMonitorCommand(app, chosen);
+    AddCheckCommand(app, options, chosen);
 
     try {
         app.parse(argc, argv);
@@ -36,7 +38,7 @@ int main(int argc, char** argv) {
     try {
         return chosen();
     } catch (const std::exception& error) {
-        std::cerr << "vemox-host: " << error.what() << "\n";
+        ErrorLine(Priority::Error, std::string("vemox-host: ") + error.what());
         return kExitCannotStart;
     }
 }

@@ -23,13 +23,13 @@ int Write(const HostOptions& options, const std::string& itemName, const std::st
     TraceLines(session, trace.get());
     SessionItem* item = session.FindItem(itemName);
     if (!item) {
-        std::cerr << "vemox-host: no item '" << itemName << "' (give NODE.ITEM)\n";
+        ErrorLine(Priority::Error, "vemox-host: no item '" + itemName + "' (give NODE.ITEM)");
         return kExitCannotStart;
     }
     const WriteOutcome outcome =
         WriteItem(session, *item, ValueFromText(text), text, clock, RealTimeHooks());
     if (outcome.end != WriteEnd::Written) {
-        std::cerr << "vemox-host: " << outcome.why << "\n";
+        ErrorLine(Priority::Error, "vemox-host: " + outcome.why);
         return outcome.end == WriteEnd::Refused ? kExitCannotStart : kExitNotGood;
     }
     std::cout << item->config.FullName() << " <- " << text << ": "
