@@ -4,6 +4,7 @@
 #include "host/commission/Commands.h"
 #include "host/gateway/RunCommand.h"
 #include "host/gateway/modbus/ModbusMapCommand.h"
+#include "host/line/StandardError.h"
 #include "host/session/SharedLibrary.h"
 
 #include <iostream>
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     AddScanCommand(app, options, chosen);
     AddMonitorCommand(app, chosen);
     AddModbusMapCommand(app, chosen);
+    AddCheckCommand(app, options, chosen);
 
     try {
         app.parse(argc, argv);
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
     try {
         return chosen();
     } catch (const std::exception& error) {
-        std::cerr << "vemox-host: " << error.what() << "\n";
+        ErrorLine(Priority::Error, std::string("vemox-host: ") + error.what());
         return kExitCannotStart;
     }
 }

@@ -15,7 +15,7 @@ source scripts/lib/packages.sh
 packages=(
     cmake ninja-build g++
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libmosquitto-dev
+    libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libmosquitto-dev libsystemd-dev
 )
 
 

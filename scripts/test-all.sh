@@ -26,7 +26,7 @@ packages=(
     wine64 wine32:i386 xvfb xauth dpkg-dev
     libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
     clang-14 libclang-rt-14-dev clang-format-14 imagemagick
-    libmosquitto-dev mosquitto mosquitto-clients openssl
+    libmosquitto-dev mosquitto mosquitto-clients openssl libsystemd-dev systemd
 )
 
 

@@ -9,6 +9,7 @@ void AddReadCommand(CLI::App& app, const HostOptions& options, CommandAction& ch
 void AddWriteCommand(CLI::App& app, const HostOptions& options, CommandAction& chosen);
 void AddScanCommand(CLI::App& app, const HostOptions& options, CommandAction& chosen);
 void AddMonitorCommand(CLI::App& app, CommandAction& chosen);
+void AddCheckCommand(CLI::App& app, const HostOptions& options, CommandAction& chosen);
 
 // A command naming its controller with --address or --serial brings its own configuration:
 // the options that choose or change a configuration file are refused, not ignored.

@@ -83,7 +83,7 @@ LogSink MakeNoticeSink(RecentLines* recent) {
         if (recent) {
             ShowUnderTable(*recent, line);
         } else {
-            std::cerr << "vemox-host: " << line << std::endl;
+            ErrorLine(Priority::Warning, "vemox-host: " + line);
         }
     };
 }
@@ -96,7 +96,7 @@ LogSink MakeLogSink(const HostOptions& options, RecentLines* recent) {
         if (recent) {
             ShowUnderTable(*recent, "log: " + line);
         } else {
-            std::cerr << "log: " << line << "\n";
+            ErrorLine(Priority::Info, "log: " + line);
         }
     };
 }
@@ -113,7 +113,7 @@ std::unique_ptr<LineTrace> MakeTrace(const HostOptions& options, RecentLines* re
         if (recent) {
             ShowUnderTable(*recent, line);
         } else {
-            std::cerr << line << std::endl;
+            ErrorLine(Priority::Info, line);
         }
     });
 }

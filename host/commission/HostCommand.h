@@ -3,6 +3,7 @@
 // pieces a command builds its driver session from.
 #include "host/commission/Trace.h"
 #include "host/config/HostConfig.h"
+#include "host/line/StandardError.h"
 #include "host/session/DriverSession.h"
 
 #include <CLI/CLI.hpp>

@@ -22,7 +22,7 @@ int Monitor(const std::string& device, const LineChoice& choice) {
     Listen(*line, clock, monitor, [&] { return InterruptRequested() || !line->Failure().empty(); });
     const std::string failure = line->Failure();
     if (!failure.empty()) {
-        std::cerr << "vemox-host: " << device << " lost: " << failure << "\n";
+        ErrorLine(Priority::Error, "vemox-host: " + device + " lost: " + failure);
     }
     std::cout << monitor.Summary() << std::flush;
     return failure.empty() ? kExitOk : kExitNotGood;

@@ -60,7 +60,7 @@ int ReadOnce(const HostOptions& options, bool json) {
         }
     }
     for (const std::string& node : UnreachableNodes(session.Items())) {
-        std::cerr << "vemox-host: unreachable controller: " << node << "\n";
+        ErrorLine(Priority::Warning, "vemox-host: unreachable controller: " + node);
     }
     return allGood ? kExitOk : kExitNotGood;
 }

@@ -24,17 +24,17 @@ int Write(const HostOptions& options, const std::string& itemName, const std::st
     SessionItem* item = session.FindItem(itemName);
     if (!item) {
         const std::vector<std::string> named = session.FullNamesOf(itemName);
-        std::cerr << "vemox-host: " << (named.size() > 1 ? "ambiguous" : "no") << " item '"
-                  << itemName << "' (give NODE.ITEM";
+        std::string line = std::string("vemox-host: ") + (named.size() > 1 ? "ambiguous" : "no") +
+                           " item '" + itemName + "' (give NODE.ITEM";
         for (std::size_t i = 0; i < named.size(); ++i) {
-            std::cerr << (i == 0 ? ": " : ", ") << named[i];
+            line += (i == 0 ? ": " : ", ") + named[i];
         }
-        std::cerr << ")\n";
+        ErrorLine(Priority::Error, line + ")");
         return kExitCannotStart;
     }
     const WriteOutcome outcome = WriteItem(session, *item, text, text, clock, RealTimeHooks());
     if (outcome.end != WriteEnd::Written) {
-        std::cerr << "vemox-host: " << outcome.why << "\n";
+        ErrorLine(Priority::Error, "vemox-host: " + outcome.why);
         return outcome.end == WriteEnd::Refused ? kExitCannotStart : kExitNotGood;
     }
     std::cout << item->config.FullName() << " <- " << text << ": "

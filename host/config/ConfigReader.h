@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vemox::host {
 
@@ -114,8 +115,31 @@ public:
         return array;
     }
 
+    // Reads one section; what is wrong with it is kept and reading goes on with the next,
+    // so that one look at the file shows every mistake in it.
+    template <typename Read> void Collect(Read&& read) const {
+        try {
+            read();
+        } catch (const ConfigError& error) {
+            errors_.emplace_back(error.what());
+        }
+    }
+
+    // Throws one ConfigError with every kept error, a line each.
+    void ThrowCollected() const {
+        if (errors_.empty()) {
+            return;
+        }
+        std::string text;
+        for (const std::string& error : errors_) {
+            text += (text.empty() ? "" : "\n") + error;
+        }
+        throw ConfigError(text);
+    }
+
 private:
     std::string file_;
+    mutable std::vector<std::string> errors_;
 };
 
 } // namespace vemox::host

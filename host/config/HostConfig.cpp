@@ -28,6 +28,11 @@ constexpr int kMaxAddress = 159;
 constexpr std::int64_t kMaxSerial = 999999;
 constexpr std::int64_t kMaxScanSeconds = 9999; // the pages' limit
 
+void ReadPort(const ConfigReader& reader, const toml::table& table, HostConfig& config);
+void ReadNode(const ConfigReader& reader, const toml::table& table, HostConfig& config);
+void ReadItem(const ConfigReader& reader, const toml::table& table, std::set<std::string>& names,
+              HostConfig& config);
+
 void ReadDriver(const ConfigReader& reader, const toml::table& root, HostConfig& config) {
     // Start from the driver's own defaults, so the pairs always describe every setting.
     config.driverSettings = {{kKeyWaitTimeout, u"3000"},
@@ -95,47 +100,51 @@ void ReadPorts(const ConfigReader& reader, const toml::table& root, HostConfig& 
         return;
     }
     for (const toml::node& element : *sections) {
-        const toml::table& table = *element.as_table();
-        reader.OnlyKeys(table, "[[port]]",
-                        {"name", "device", "baud", "data_bits", "parity", "stop_bits"});
-        PortConfig port;
-        port.name = reader.RequiredText(table, "name", "[[port]]");
-        port.number = PortNumberOfName(port.name);
-        if (port.number < 0) {
-            reader.Fail(table.get("name")->source(),
-                        "port name '" + port.name + "' is not COM1 to COM100");
-        }
-        if (config.FindPort(port.number)) {
-            reader.Fail(table.get("name")->source(), "port " + port.name + " is defined twice");
-        }
-        port.device = reader.Text(table, "device").value_or("");
-        if (table.get("device") && port.device.empty()) {
-            reader.Fail(table.get("device")->source(),
-                        "'device' is empty: name the device, or leave the key out for the "
-                        "system's device of " +
-                            port.name);
-        }
-        port.line.baud =
-            static_cast<std::uint32_t>(reader.Integer(table, "baud", 1200, 230400).value_or(9600));
-        if (!BaudRateSupported(port.line.baud)) {
-            reader.Fail(table.get("baud")->source(),
-                        "baud = " + std::to_string(port.line.baud) +
-                            " cannot be set on this system's serial ports");
-        }
-        port.line.dataBits = static_cast<int>(reader.Integer(table, "data_bits", 5, 8).value_or(8));
-        port.line.stopBits = static_cast<int>(reader.Integer(table, "stop_bits", 1, 2).value_or(1));
-        const std::string parity = reader.Text(table, "parity").value_or("none");
-        if (parity == "none") {
-            port.line.parity = 'N';
-        } else if (parity == "even") {
-            port.line.parity = 'E';
-        } else if (parity == "odd") {
-            port.line.parity = 'O';
-        } else {
-            reader.Fail(table.get("parity")->source(),
-                        "parity must be \"none\", \"even\" or \"odd\", not \"" + parity + "\"");
-        }
-        config.ports.push_back(std::move(port));
+        reader.Collect([&] { ReadPort(reader, *element.as_table(), config); });
+    }
+}
+
+void ReadPort(const ConfigReader& reader, const toml::table& table, HostConfig& config) {
+    reader.OnlyKeys(table, "[[port]]",
+                    {"name", "device", "baud", "data_bits", "parity", "stop_bits"});
+    const std::string name = reader.RequiredText(table, "name", "[[port]]");
+    const int number = PortNumberOfName(name);
+    if (number < 0) {
+        reader.Fail(table.get("name")->source(), "port name '" + name + "' is not COM1 to COM100");
+    }
+    if (config.FindPort(number)) {
+        reader.Fail(table.get("name")->source(), "port " + name + " is defined twice");
+    }
+    // Known by its name from here on, so that its nodes are not refused for its other faults.
+    PortConfig& port = config.ports.emplace_back();
+    port.name = name;
+    port.number = number;
+    port.device = reader.Text(table, "device").value_or("");
+    if (table.get("device") && port.device.empty()) {
+        reader.Fail(table.get("device")->source(),
+                    "'device' is empty: name the device, or leave the key out for the "
+                    "system's device of " +
+                        port.name);
+    }
+    port.line.baud =
+        static_cast<std::uint32_t>(reader.Integer(table, "baud", 1200, 230400).value_or(9600));
+    if (!BaudRateSupported(port.line.baud)) {
+        reader.Fail(table.get("baud")->source(),
+                    "baud = " + std::to_string(port.line.baud) +
+                        " cannot be set on this system's serial ports");
+    }
+    port.line.dataBits = static_cast<int>(reader.Integer(table, "data_bits", 5, 8).value_or(8));
+    port.line.stopBits = static_cast<int>(reader.Integer(table, "stop_bits", 1, 2).value_or(1));
+    const std::string parity = reader.Text(table, "parity").value_or("none");
+    if (parity == "none") {
+        port.line.parity = 'N';
+    } else if (parity == "even") {
+        port.line.parity = 'E';
+    } else if (parity == "odd") {
+        port.line.parity = 'O';
+    } else {
+        reader.Fail(table.get("parity")->source(),
+                    "parity must be \"none\", \"even\" or \"odd\", not \"" + parity + "\"");
     }
 }
 
@@ -145,45 +154,49 @@ void ReadNodes(const ConfigReader& reader, const toml::table& root, HostConfig& 
         return;
     }
     for (const toml::node& element : *sections) {
-        const toml::table& table = *element.as_table();
-        reader.OnlyKeys(table, "[[node]]",
-                        {"name", "port", "address", "serial", "scan_rate", "description", "unit_id",
-                         "decimals"});
-        NodeConfig node;
-        node.name = reader.RequiredText(table, "name", "[[node]]");
-        if (node.name.find('.') != std::string::npos) {
-            reader.Fail(table.get("name")->source(), "a node name may not contain '.'");
-        }
-        if (config.FindNode(node.name)) {
-            reader.Fail(table.get("name")->source(), "node '" + node.name + "' is defined twice");
-        }
-        const std::string portName = reader.RequiredText(table, "port", "[[node]]");
-        node.portNumber = PortNumberOfName(portName);
-        if (node.portNumber < 0 || !config.FindPort(node.portNumber)) {
-            reader.Fail(table.get("port")->source(), "node '" + node.name + "' names port '" +
-                                                         portName +
-                                                         "', which no [[port]] section defines");
-        }
-        const auto address = reader.Integer(table, "address", kMinAddress, kMaxAddress);
-        const auto serial = reader.Integer(table, "serial", 0, kMaxSerial);
-        if (address.has_value() == serial.has_value()) {
-            reader.Fail(table.source(), "node '" + node.name +
-                                            "' needs exactly one of 'address' (1..159) and "
-                                            "'serial' (0..999999)");
-        }
-        node.useAddress = address.has_value();
-        node.address = static_cast<int>(address.value_or(kMinAddress));
-        node.serial = static_cast<std::uint32_t>(serial.value_or(0));
-        node.scanSeconds = static_cast<std::int32_t>(
-            reader.Integer(table, "scan_rate", 0, kMaxScanSeconds).value_or(1));
-        node.description = reader.Text(table, "description").value_or("");
-        if (auto unit = reader.Integer(table, "unit_id", kModbusFirstUnit, kModbusLastUnit)) {
-            node.unitId = static_cast<int>(*unit);
-        }
-        node.decimals =
-            static_cast<int>(reader.Integer(table, "decimals", 0, kModbusMostDecimals).value_or(0));
-        config.nodes.push_back(std::move(node));
+        reader.Collect([&] { ReadNode(reader, *element.as_table(), config); });
     }
+}
+
+void ReadNode(const ConfigReader& reader, const toml::table& table, HostConfig& config) {
+    reader.OnlyKeys(
+        table, "[[node]]",
+        {"name", "port", "address", "serial", "scan_rate", "description", "unit_id", "decimals"});
+    const std::string name = reader.RequiredText(table, "name", "[[node]]");
+    if (name.find('.') != std::string::npos) {
+        reader.Fail(table.get("name")->source(), "a node name may not contain '.'");
+    }
+    if (config.FindNode(name)) {
+        reader.Fail(table.get("name")->source(), "node '" + name + "' is defined twice");
+    }
+    // Known by its name from here on, so that its items are not refused for its other faults.
+    NodeConfig& node = config.nodes.emplace_back();
+    node.name = name;
+    const std::string portName = reader.RequiredText(table, "port", "[[node]]");
+    node.portNumber = PortNumberOfName(portName);
+    if (node.portNumber < 0 || !config.FindPort(node.portNumber)) {
+        reader.Fail(table.get("port")->source(), "node '" + node.name + "' names port '" +
+                                                     portName +
+                                                     "', which no [[port]] section defines");
+    }
+    const auto address = reader.Integer(table, "address", kMinAddress, kMaxAddress);
+    const auto serial = reader.Integer(table, "serial", 0, kMaxSerial);
+    if (address.has_value() == serial.has_value()) {
+        reader.Fail(table.source(), "node '" + node.name +
+                                        "' needs exactly one of 'address' (1..159) and "
+                                        "'serial' (0..999999)");
+    }
+    node.useAddress = address.has_value();
+    node.address = static_cast<int>(address.value_or(kMinAddress));
+    node.serial = static_cast<std::uint32_t>(serial.value_or(0));
+    node.scanSeconds = static_cast<std::int32_t>(
+        reader.Integer(table, "scan_rate", 0, kMaxScanSeconds).value_or(1));
+    node.description = reader.Text(table, "description").value_or("");
+    if (auto unit = reader.Integer(table, "unit_id", kModbusFirstUnit, kModbusLastUnit)) {
+        node.unitId = static_cast<int>(*unit);
+    }
+    node.decimals =
+        static_cast<int>(reader.Integer(table, "decimals", 0, kModbusMostDecimals).value_or(0));
 }
 
 // The parameter an operation needs, as the item section names it.
@@ -228,78 +241,81 @@ void ReadItems(const ConfigReader& reader, const toml::table& root, HostConfig& 
     }
     std::set<std::string> names;
     for (const toml::node& element : *sections) {
-        const toml::table& table = *element.as_table();
-        reader.OnlyKeys(table, "[[item]]",
-                        {"node", "name", "operation", "counter", "input", "output", "point",
-                         "level", "bit", "scan_rate", "description", "modbus"});
-        ItemConfig item;
-        item.node = reader.RequiredText(table, "node", "[[item]]");
-        item.name = reader.RequiredText(table, "name", "[[item]]");
-        if (!config.FindNode(item.node)) {
-            reader.Fail(table.get("node")->source(), "item '" + item.name + "' names node '" +
-                                                         item.node +
-                                                         "', which no [[node]] section defines");
-        }
-        if (!names.insert(item.FullName()).second) {
-            reader.Fail(table.get("name")->source(),
-                        "item '" + item.FullName() + "' is defined twice");
-        }
-        const std::string caption = reader.RequiredText(table, "operation", "[[item]]");
-        item.operation = FindOperation(platform::Utf8ToUtf16(caption));
-        if (!item.operation) {
-            std::string known;
-            for (int i = 0; i < kOperationCount; ++i) {
-                known += (i ? ", \"" : "\"") + platform::Utf16ToUtf8(OperationAt(i).caption) + "\"";
-            }
-            reader.Fail(table.get("operation")->source(),
-                        "unknown operation \"" + caption + "\"; the operations are " + known);
-        }
-        const bool diagnostic = item.operation->operation == Operation::LinkDiagnostics;
-        if (diagnostic) {
-            item.parameter = ReadLinkFigure(reader, table, item.FullName());
-        }
-        // Exactly the parameter the operation uses, so that a value meant for another
-        // operation is not silently ignored.
-        for (const ParameterRule& rule : kParameterRules) {
-            if (diagnostic && std::string_view(rule.key) == kLinkFigureKey) {
-                continue; // a diagnostic item names its figure with the same key
-            }
-            const bool wanted = rule.operation == item.operation->operation;
-            const toml::node* given = table.get(rule.key);
-            if (wanted) {
-                const auto value = reader.Integer(table, rule.key, 0, rule.high);
-                if (!value) {
-                    reader.Fail(table.source(), "item '" + item.FullName() + "' needs '" +
-                                                    std::string(rule.key) + "' (0.." +
-                                                    std::to_string(rule.high) + ")");
-                }
-                item.parameter = static_cast<int>(*value);
-            } else if (given) {
-                reader.Fail(given->source(), "'" + std::string(rule.key) +
-                                                 "' does not belong to the operation \"" + caption +
-                                                 "\"");
-            }
-        }
-        const toml::node* level = table.get("level");
-        if (item.operation->operation == Operation::WeightPoints) {
-            const std::string text = reader.Text(table, "level").value_or("");
-            if (text != "lower" && text != "upper") {
-                reader.Fail(level ? level->source() : table.source(),
-                            "item '" + item.FullName() + "' needs level = \"lower\" or \"upper\"");
-            }
-            item.level = text == "upper" ? 1 : 0;
-        } else if (level) {
-            reader.Fail(level->source(), "'level' belongs to weight points only");
-        }
-        if (auto seconds = reader.Integer(table, "scan_rate", 0, kMaxScanSeconds)) {
-            item.scanSeconds = static_cast<std::int32_t>(*seconds);
-        }
-        item.description = reader.Text(table, "description").value_or("");
-        if (auto address = reader.Integer(table, "modbus", 0, kModbusLastAddress)) {
-            item.modbusAddress = static_cast<int>(*address);
-        }
-        config.items.push_back(std::move(item));
+        reader.Collect([&] { ReadItem(reader, *element.as_table(), names, config); });
     }
+}
+
+void ReadItem(const ConfigReader& reader, const toml::table& table, std::set<std::string>& names,
+              HostConfig& config) {
+    reader.OnlyKeys(table, "[[item]]",
+                    {"node", "name", "operation", "counter", "input", "output", "point", "level",
+                     "bit", "scan_rate", "description", "modbus"});
+    ItemConfig item;
+    item.node = reader.RequiredText(table, "node", "[[item]]");
+    item.name = reader.RequiredText(table, "name", "[[item]]");
+    if (!config.FindNode(item.node)) {
+        reader.Fail(table.get("node")->source(), "item '" + item.name + "' names node '" +
+                                                     item.node +
+                                                     "', which no [[node]] section defines");
+    }
+    if (!names.insert(item.FullName()).second) {
+        reader.Fail(table.get("name")->source(), "item '" + item.FullName() + "' is defined twice");
+    }
+    const std::string caption = reader.RequiredText(table, "operation", "[[item]]");
+    item.operation = FindOperation(platform::Utf8ToUtf16(caption));
+    if (!item.operation) {
+        std::string known;
+        for (int i = 0; i < kOperationCount; ++i) {
+            known += (i ? ", \"" : "\"") + platform::Utf16ToUtf8(OperationAt(i).caption) + "\"";
+        }
+        reader.Fail(table.get("operation")->source(),
+                    "unknown operation \"" + caption + "\"; the operations are " + known);
+    }
+    const bool diagnostic = item.operation->operation == Operation::LinkDiagnostics;
+    if (diagnostic) {
+        item.parameter = ReadLinkFigure(reader, table, item.FullName());
+    }
+    // Exactly the parameter the operation uses, so that a value meant for another
+    // operation is not silently ignored.
+    for (const ParameterRule& rule : kParameterRules) {
+        if (diagnostic && std::string_view(rule.key) == kLinkFigureKey) {
+            continue; // a diagnostic item names its figure with the same key
+        }
+        const bool wanted = rule.operation == item.operation->operation;
+        const toml::node* given = table.get(rule.key);
+        if (wanted) {
+            const auto value = reader.Integer(table, rule.key, 0, rule.high);
+            if (!value) {
+                reader.Fail(table.source(), "item '" + item.FullName() + "' needs '" +
+                                                std::string(rule.key) + "' (0.." +
+                                                std::to_string(rule.high) + ")");
+            }
+            item.parameter = static_cast<int>(*value);
+        } else if (given) {
+            reader.Fail(given->source(), "'" + std::string(rule.key) +
+                                             "' does not belong to the operation \"" + caption +
+                                             "\"");
+        }
+    }
+    const toml::node* level = table.get("level");
+    if (item.operation->operation == Operation::WeightPoints) {
+        const std::string text = reader.Text(table, "level").value_or("");
+        if (text != "lower" && text != "upper") {
+            reader.Fail(level ? level->source() : table.source(),
+                        "item '" + item.FullName() + "' needs level = \"lower\" or \"upper\"");
+        }
+        item.level = text == "upper" ? 1 : 0;
+    } else if (level) {
+        reader.Fail(level->source(), "'level' belongs to weight points only");
+    }
+    if (auto seconds = reader.Integer(table, "scan_rate", 0, kMaxScanSeconds)) {
+        item.scanSeconds = static_cast<std::int32_t>(*seconds);
+    }
+    item.description = reader.Text(table, "description").value_or("");
+    if (auto address = reader.Integer(table, "modbus", 0, kModbusLastAddress)) {
+        item.modbusAddress = static_cast<int>(*address);
+    }
+    config.items.push_back(std::move(item));
 }
 
 } // namespace
@@ -331,6 +347,17 @@ bool HostConfig::ChecksumOn() const {
     return true;
 }
 
+std::vector<std::string> HostConfig::Gateways() const {
+    std::vector<std::string> names;
+    if (mqtt) {
+        names.emplace_back("mqtt");
+    }
+    if (modbus) {
+        names.emplace_back("modbus");
+    }
+    return names;
+}
+
 int PortNumberOfName(std::string_view name) {
     if (name.size() < 4 || name.size() > 6 || name.substr(0, 3) != "COM") {
         return -1;
@@ -353,16 +380,20 @@ HostConfig ParseHostConfig(std::string_view text, const std::string& fileName) {
     } catch (const toml::parse_error& error) {
         reader.Fail(error.source(), std::string(error.description()));
     }
-    reader.OnlyKeys(root, "the file", {"driver", "host", "port", "node", "item", "mqtt", "modbus"});
+    reader.Collect([&] {
+        reader.OnlyKeys(root, "the file",
+                        {"driver", "host", "port", "node", "item", "mqtt", "modbus"});
+    });
     HostConfig config;
     config.file = fileName;
-    ReadDriver(reader, root, config);
-    ReadHostTiming(reader, root, config);
-    ReadPorts(reader, root, config);
-    ReadNodes(reader, root, config);
-    ReadItems(reader, root, config);
-    config.mqtt = ReadMqttSection(reader, root, config.items);
-    config.modbus = ReadModbusSection(reader, root, config);
+    reader.Collect([&] { ReadDriver(reader, root, config); });
+    reader.Collect([&] { ReadHostTiming(reader, root, config); });
+    reader.Collect([&] { ReadPorts(reader, root, config); });
+    reader.Collect([&] { ReadNodes(reader, root, config); });
+    reader.Collect([&] { ReadItems(reader, root, config); });
+    reader.Collect([&] { config.mqtt = ReadMqttSection(reader, root, config.items); });
+    reader.Collect([&] { config.modbus = ReadModbusSection(reader, root, config); });
+    reader.ThrowCollected();
     return config;
 }
 

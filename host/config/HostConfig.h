@@ -20,7 +20,7 @@ namespace vemox::host {
 // The driver's settings as key and value, in the order its settings page saves them.
 using SettingsPairs = std::vector<std::pair<std::u16string, std::u16string>>;
 
-// "file:line: what is wrong".
+// "file:line: what is wrong", a line for each mistake when the file has several.
 class ConfigError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -86,6 +86,8 @@ struct HostConfig {
     const NodeConfig* FindNode(const std::string& name) const;
     // Whether the driver's frames carry a checksum (the CalcCRC setting).
     bool ChecksumOn() const;
+    // The gateways `run` starts beside polling, by their section names.
+    std::vector<std::string> Gateways() const;
 };
 
 // Both throw ConfigError.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vemox::host {
@@ -43,6 +44,17 @@ struct MqttConfig {
     std::string keyFile;
     std::int64_t heartbeatS = kMqttDefaultHeartbeatS; // 0: every finished read is published
     std::vector<std::string> writable;                // NODE.ITEM; nothing is writable by default
+
+    // Whether a reload must connect the gateway again.
+    bool operator==(const MqttConfig& other) const {
+        return std::tie(url, host, port, tls, clientId, topicPrefix, qos, retain, username,
+                        passwordFile, caFile, certFile, keyFile, heartbeatS, writable) ==
+               std::tie(other.url, other.host, other.port, other.tls, other.clientId,
+                        other.topicPrefix, other.qos, other.retain, other.username,
+                        other.passwordFile, other.caFile, other.certFile, other.keyFile,
+                        other.heartbeatS, other.writable);
+    }
+    bool operator!=(const MqttConfig& other) const { return !(*this == other); }
 };
 
 } // namespace vemox::host

@@ -55,5 +55,7 @@ void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs)
 
 // The device a port name stands for when the configuration names none ("" if there is none).
 std::string DefaultDeviceFor(int portNumber);
+// Whether the device is there now, without opening it.
+bool DevicePresent(const std::string& device);
 
 } // namespace vemox::host

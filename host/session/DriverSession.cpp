@@ -23,13 +23,9 @@ KibShortString& ShortText(KibShortString& target, std::u16string_view text) {
 
 } // namespace
 
-namespace {
-
 std::string DeviceOf(const PortConfig& port) {
     return port.device.empty() ? DefaultDeviceFor(port.number) : port.device;
 }
-
-} // namespace
 
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port) {
     return OpenSerialLine(DeviceOf(port), port.line);

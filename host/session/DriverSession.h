@@ -22,6 +22,8 @@
 namespace vemox::host {
 
 using LineOpener = std::function<std::unique_ptr<SerialLine>(const PortConfig&)>;
+// What is opened for the port: the configured device, or the system's device for its name.
+std::string DeviceOf(const PortConfig& port);
 // Opens the configured device, or the system's device for the port name; throws when it
 // cannot.
 std::unique_ptr<SerialLine> OpenConfiguredLine(const PortConfig& port);

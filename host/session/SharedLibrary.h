@@ -27,6 +27,11 @@ bool StderrIsTerminal();
 // cleanly on it.
 void InstallInterruptHandler();
 bool InterruptRequested();
+// From here on a hang-up (SIGHUP) asks for the configuration to be read again instead of
+// stopping the host; a service manager sends it for a reload. Nothing on Windows.
+void InstallReloadHandler();
+// True once for each reload asked for since the last call.
+bool TakeReloadRequest();
 // Lets UTF-8 text reach the console as written.
 void PrepareConsole();
 

@@ -209,6 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
     Refused, BadConfigTest,
     ::testing::Values(
         BadConfig{"Syntax", "[driver\nWaitTimeout = 1", "bad.toml:1:"},
+        // Every mistake at once, and a faulty port still known to its nodes.
+        BadConfig{"EveryMistake",
+                  "[driver]\nCountTry = 0\n[[port]]\nname = \"COM1\"\nparity = \"mark\"\n[[node]]\n"
+                  "name = \"S\"\nport = \"COM1\"\naddress = 999\n[mqtt]\nqos = 2\n",
+                  "bad.toml:2: 'CountTry' = 0 is outside 1..255\nbad.toml:5: parity must be "
+                  "\"none\", \"even\" or \"odd\", not \"mark\"\nbad.toml:9: 'address' = 999 is "
+                  "outside 1..159\nbad.toml:10: [mqtt] needs 'url'"},
         BadConfig{"UnknownKey", "[driver]\nWaitTimout = 100\n",
                   "bad.toml:2: unknown key 'WaitTimout'"},
         BadConfig{"SettingNotANumber", "[driver]\nCountTry = \"3\"\n",

@@ -476,6 +476,28 @@ TEST(HostEndToEnd, OutOfRangeWritesAreRefusedBeforeAnythingIsWritten) {
     }
 }
 
+TEST(HostEndToEnd, CheckSummarisesAGoodFileAndNamesEveryMistakeOfABadOne) {
+    TempDir dir;
+    const std::string good = dir.Write(
+        "good.toml", ConfigText(200, 1, true, kDemoNodes, {{"Belt", "net", "Вес Нетто", ""}}));
+    const Finished passed =
+        RunToEnd({VEMOX_HOST_PATH, "--device", "COM1=/nonexistent/ttyUSB9", "check", good}, kRunMs);
+    EXPECT_EQ(passed.exitCode, 0) << passed.err;
+    EXPECT_EQ(passed.out, good + ": good: 1 port, 3 controllers, 1 item, gateways: none\n");
+    EXPECT_NE(passed.err.find("warning: COM1: /nonexistent/ttyUSB9 is not present"),
+              std::string::npos)
+        << passed.err;
+    const std::string bad =
+        dir.Write("bad.toml", "[driver]\nCountTry = 0\n[[port]]\nname = \"TTY\"\n");
+    const Finished refused = RunToEnd({VEMOX_HOST_PATH, "-c", bad, "check"}, kRunMs);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find(bad + ":2: 'CountTry' = 0 is outside 1..255\n" + bad +
+                               ":4: port name 'TTY' is not COM1 to COM100"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(refused.out.empty());
+}
+
 struct Misuse {
     const char* name;
     std::vector<std::string> args; // after the program; CONFIG and DIR stand for real paths
@@ -561,6 +583,7 @@ INSTANTIATE_TEST_SUITE_P(
         Misuse{"ScanAtAnUnknownRate",
                {"scan", "/dev/null", "--baud", "14400"},
                "14400 baud cannot be set"},
+        Misuse{"CheckOfAMissingFile", {"check", "/nonexistent/plant.toml"}, "No such file"},
         Misuse{"MonitorOfAMissingDevice",
                {"monitor", "/nonexistent/ttyUSB9"},
                "/nonexistent/ttyUSB9: No such file or directory"}),

@@ -29,8 +29,8 @@ check "the package is named $(basename "$deb")" [ -f "$deb" ]
 [ -f "$deb" ] || exit 1
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' ')
 echo "files: $files"
-check "the package holds the host, the simulator, the driver and the example" [ "$files" = \
-    "./usr/bin/vemox-host ./usr/bin/vemox-sim ./usr/lib/vemox/libvemox.so ./usr/lib/vemox/vemox-host ./usr/share/doc/vemox/examples/demo.toml " ]
+check "the package holds the host, the simulator, the driver, the example and the service" [ "$files" = \
+    "./etc/vemox/vemox.toml ./lib/systemd/system/vemox-host.service ./usr/bin/vemox-host ./usr/bin/vemox-sim ./usr/lib/vemox/libvemox.so ./usr/lib/vemox/vemox-host ./usr/share/doc/vemox/examples/demo.toml " ]
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 check "it depends on the C and C++ runtimes" \

@@ -7,11 +7,19 @@ namespace vemox::host {
 
 MqttGateway::MqttGateway(const MqttConfig& config, DriverSession& session, ControllerLinks& links,
                          const HostClock& clock, const RunHooks& writeHooks, LogSink notices)
-    : config_(config), session_(session), links_(links), clock_(clock),
+    : config_(config), session_(&session), links_(&links), clock_(clock),
       notices_(std::move(notices)),
-      client_(config, {StatusTopic(config.topicPrefix), kStatusOffline},
-              {SetFilter(config.topicPrefix)}),
-      publisher_(config, client_, clock), writes_(config, session, clock, writeHooks, notices_) {}
+      client_(config_, {StatusTopic(config_.topicPrefix), kStatusOffline},
+              {SetFilter(config_.topicPrefix)}),
+      publisher_(config_, client_, clock), writeHooks_(writeHooks),
+      writes_(std::make_unique<RemoteWrites>(config_, session, clock, writeHooks_, notices_)) {}
+
+void MqttGateway::Rebind(DriverSession& session, ControllerLinks& links) {
+    session_ = &session;
+    links_ = &links;
+    writes_ = std::make_unique<RemoteWrites>(config_, session, clock_, writeHooks_, notices_);
+    publisher_.Forget();
+}
 
 void MqttGateway::Tell(const std::string& line) {
     if (notices_) {
@@ -34,7 +42,7 @@ void MqttGateway::AfterCycle() {
             everConnected_ = true;
             lastTrouble_.clear();
             Tell("connected to " + config_.url);
-            publisher_.Connected(session_.Items());
+            publisher_.Connected(session_->Items());
             break;
         case MqttEvent::Kind::Refused:
             // Credentials that never worked are a configuration to fix, not a broker to wait
@@ -52,7 +60,7 @@ void MqttGateway::AfterCycle() {
             break;
         case MqttEvent::Kind::Message:
             publisher_.Result(event.text,
-                              writes_.Handle(event.text, event.payload, event.retained));
+                              writes_->Handle(event.text, event.payload, event.retained));
             break;
         }
     }
@@ -60,11 +68,11 @@ void MqttGateway::AfterCycle() {
         Tell(std::to_string(dropped) + " set message(s) dropped: more writes asked for than the "
                                        "line takes; nothing written for them");
     }
-    publisher_.Publish(session_.Items());
+    publisher_.Publish(session_->Items());
     // The figures are read from the driver, not the line; once a period is plenty.
     if (publisher_.IsConnected() && clock_.NowMs() - healthReadMs_ >= kMqttHealthPeriodMs) {
         healthReadMs_ = clock_.NowMs();
-        for (nlohmann::json& figures : LinksJson(links_.Read())) {
+        for (nlohmann::json& figures : LinksJson(links_->Read())) {
             const std::string node = figures.at("node").get<std::string>();
             publisher_.Health(node, std::move(figures));
         }

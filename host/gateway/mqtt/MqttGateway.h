@@ -9,6 +9,7 @@
 #include "host/session/ControllerLinks.h"
 #include "host/session/DriverSession.h"
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -33,19 +34,24 @@ public:
     // Between two turns of the run loop: what the connection brought, then what to publish.
     // Throws MqttRefusedAtStart.
     void AfterCycle();
+    // A reloaded configuration brought a new session with the same [mqtt] section: the
+    // connection stays, publishing and writes go on with the new items.
+    void Rebind(DriverSession& session, ControllerLinks& links);
+    bool Connected() const noexcept { return publisher_.IsConnected(); }
 
 private:
     void Tell(const std::string& line);
     void Trouble(const std::string& reason);
 
-    const MqttConfig& config_;
-    DriverSession& session_;
-    ControllerLinks& links_;
+    const MqttConfig config_; // its own copy: it outlives the session of a reload
+    DriverSession* session_;
+    ControllerLinks* links_;
     const HostClock& clock_;
     LogSink notices_;
     MqttClient client_;
     Publisher publisher_;
-    RemoteWrites writes_;
+    RunHooks writeHooks_;
+    std::unique_ptr<RemoteWrites> writes_;
     bool everConnected_ = false;
     std::int64_t healthReadMs_ = 0;
     std::string lastTrouble_; // told once until the connection is back

@@ -17,6 +17,11 @@ nlohmann::json ItemPayload(const SessionItem& item) {
 Publisher::Publisher(const MqttConfig& config, MessageSink& sink, const HostClock& clock)
     : config_(config), sink_(sink), clock_(clock) {}
 
+void Publisher::Forget() {
+    marks_.clear();
+    health_.clear();
+}
+
 void Publisher::Connected(const std::deque<SessionItem>& items) {
     connected_ = true;
     sink_.Publish(StatusTopic(config_.topicPrefix), kStatusOnline, true);

@@ -33,6 +33,8 @@ public:
     // Until the next connection nothing is handed to the client: it would only queue.
     void Disconnected() noexcept { connected_ = false; }
     bool IsConnected() const noexcept { return connected_; }
+    // The items were replaced: what was published of the old ones no longer counts.
+    void Forget();
 
     // Once per turn of the run loop: reads finished since the last turn, and heartbeats due.
     void Publish(const std::deque<SessionItem>& items);

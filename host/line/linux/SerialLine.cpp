@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -215,6 +216,11 @@ void WaitForInput(const std::vector<SerialLine*>& lines, std::int64_t timeoutMs)
 
 std::string DefaultDeviceFor(int portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber);
+}
+
+bool DevicePresent(const std::string& device) {
+    struct stat info {};
+    return ::stat(device.c_str(), &info) == 0;
 }
 
 } // namespace vemox::host

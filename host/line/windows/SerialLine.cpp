@@ -144,4 +144,13 @@ std::string DefaultDeviceFor(int portNumber) {
     return "\\\\.\\COM" + std::to_string(portNumber + 1);
 }
 
+bool DevicePresent(const std::string& device) {
+    // The system lists its devices by their bare name ("COM3"), without the "\\.\" prefix.
+    const std::string prefix = "\\\\.\\";
+    const std::string name =
+        device.compare(0, prefix.size(), prefix) == 0 ? device.substr(prefix.size()) : device;
+    char target[512];
+    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}
+
 } // namespace vemox::host

@@ -28,6 +28,12 @@ extern "C" void OnInterrupt(int) {
     interrupted = 1;
 }
 
+volatile std::sig_atomic_t reloadAsked = 0;
+
+extern "C" void OnReload(int) {
+    reloadAsked = 1;
+}
+
 } // namespace
 
 std::unique_ptr<SharedLibrary> LoadSharedLibrary(const std::string& path) {
@@ -75,6 +81,19 @@ void InstallInterruptHandler() {
 
 bool InterruptRequested() {
     return interrupted != 0;
+}
+
+void InstallReloadHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnReload;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+bool TakeReloadRequest() {
+    const bool asked = reloadAsked != 0;
+    reloadAsked = 0;
+    return asked;
 }
 
 void PrepareConsole() {}

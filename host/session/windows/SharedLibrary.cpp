@@ -72,6 +72,13 @@ bool InterruptRequested() {
     return interrupted;
 }
 
+// The Windows host has no hang-up to reload on.
+void InstallReloadHandler() {}
+
+bool TakeReloadRequest() {
+    return false;
+}
+
 void PrepareConsole() {
     ::SetConsoleOutputCP(CP_UTF8);
 }
