@@ -18,18 +18,6 @@ mkdir -p "$logs"
 # shellcheck source=lib/packages.sh
 source scripts/lib/packages.sh
 
-packages=(
-    cmake ninja-build g++
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
-    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-    binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-    wine64 wine32:i386 xvfb xauth dpkg-dev
-    libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-    clang-14 libclang-rt-14-dev clang-format-14 imagemagick
-    libmosquitto-dev mosquitto mosquitto-clients openssl
-)
-
-
 results=()
 failed=0
 
@@ -109,6 +97,7 @@ summary() {
 }
 trap 'summary $?' EXIT
 
+mapfile -t packages < <(packages_of build tests format windows wine wine32 fuzz)
 step "install missing packages" install_missing "${packages[@]}" || exit 1
 step "formatting" bash scripts/check-format.sh || true
 
