@@ -27,6 +27,10 @@ failed=0
 skipped=()
 outcome=""
 ran=0
+# The step under way and since when: a run stopped in the middle of one (a time-out, Ctrl-C)
+# says so instead of summing up only the steps that had ended.
+running=""
+running_since=0
 
 # absent_of <set>...: the packages of these sets that are not installed, on one line.
 absent_of() {
@@ -59,6 +63,8 @@ step() {
         return 0
     fi
     ran=$((ran + 1))
+    running="$name"
+    running_since=$t0
     if [ -n "${VEMOX_DRY_RUN:-}" ]; then
         echo "(dry run) $*"
         results+=("DRY   $name")
@@ -71,6 +77,7 @@ step() {
         failed=1
         outcome=FAIL
     fi
+    running=""
 }
 
 # Configures and builds one preset; any warning anywhere in the log (compiler or linker) fails.
@@ -124,11 +131,16 @@ summary() {
     for line in "${results[@]}"; do
         echo "  $line"
     done
+    if [ -n "$running" ]; then
+        echo "  FAIL  $running (stopped after $((SECONDS - running_since)) s, before it ended)"
+    fi
     echo "  total $((SECONDS - started)) s"
     local not_run
     not_run=$(printf '; %s' "${skipped[@]}")
     not_run=${not_run#; }
-    if [ "$failed" -ne 0 ]; then
+    if [ -n "$running" ]; then
+        echo "RESULT: FAILED, stopped during $running${not_run:+; skipped: $not_run}"
+    elif [ "$failed" -ne 0 ]; then
         echo "RESULT: FAILED (exit status $status)${not_run:+; skipped: $not_run}"
     elif [ -n "$not_run" ] && [ -n "${VEMOX_REQUIRE_ALL:-}" ]; then
         echo "RESULT: FAILED, not everything ran (VEMOX_REQUIRE_ALL=1); skipped: $not_run"
@@ -144,6 +156,8 @@ trap 'summary $?' EXIT
 
 echo "==== install missing packages"
 t0=$SECONDS
+running="install missing packages"
+running_since=$t0
 mapfile -t packages < <(packages_of build tests format windows wine wine32 fuzz)
 if install_missing "${packages[@]}"; then
     results+=("PASS  install missing packages ($((SECONDS - t0)) s)")
@@ -152,6 +166,7 @@ else
         results+=("NOT INSTALLED $line")
     done
 fi
+running=""
 
 step "formatting" "format" bash scripts/check-format.sh
 

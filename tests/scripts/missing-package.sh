@@ -40,11 +40,12 @@ failed=0
 check() { # check <description> <command...>
     if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failed=1; fi
 }
+# Settings of the run that started this test (test-all.sh runs ctest) must not leak in.
+isolated=(env -u VEMOX_REQUIRE_ALL -u FUZZ_SECONDS PATH="$work/bin:$PATH" VEMOX_APT_PAUSE=0)
 run() { # run [VARIABLE=value...]: the copy's output in $work/out, its exit status in $status
     status=0
-    # Settings of the run that started this test (test-all.sh runs ctest) must not leak in.
-    env -u VEMOX_REQUIRE_ALL -u FUZZ_SECONDS PATH="$work/bin:$PATH" VEMOX_DRY_RUN=1 \
-        VEMOX_APT_PAUSE=0 "$@" bash "$work/tree/scripts/test-all.sh" >"$work/out" 2>&1 || status=$?
+    "${isolated[@]}" VEMOX_DRY_RUN=1 "$@" bash "$work/tree/scripts/test-all.sh" >"$work/out" 2>&1 ||
+        status=$?
     cat "$work/out"
 }
 skip_line="SKIPPED fuzz (120 s per target): no-such-package could not be installed"
@@ -63,4 +64,13 @@ run VEMOX_REQUIRE_ALL=1
 check "VEMOX_REQUIRE_ALL=1 makes the skip a failure" [ "$status" -ne 0 ]
 check "and its last line says so" grep -qx "RESULT: FAILED, not everything ran.*; skipped: fuzz.*" \
     <(tail -n 1 "$work/out")
+
+# A run stopped in the middle of a step (the time-out of a fresh machine, Ctrl-C) is no pass.
+printf 'echo checking\nsleep 5\n' >"$work/tree/scripts/check-format.sh"
+"${isolated[@]}" bash "$work/tree/scripts/test-all.sh" >"$work/out" 2>&1 &
+until grep -qx checking "$work/out"; do sleep 0.1; done
+kill -TERM $! && wait $! || true
+cat "$work/out"
+check "a run stopped during a step says so on its last line" \
+    [ "$(tail -n 1 "$work/out")" = "RESULT: FAILED, stopped during formatting" ]
 exit "$failed"
