@@ -46,7 +46,7 @@ trap 'stop_sim; rm -f "$WINEPREFIX/dosdevices/com3"; rm -rf "$work"' EXIT
 # Each command of the quick start, and what its output must hold on the demo line.
 mapfile -t commands < <(sed -n 's/^  vemox-host //p' "$folder/QUICKSTART.txt")
 expected=(
-    "scan COM3|address 1 .*address 2 "
+    "scan COM3|address 1: .*address 2: "
     "read COM3 --address 1 net|= [0-9.-]+ \\[good\\]"
     "-c line.toml read --once|(.*\\[good\\]){10}"
 )
