@@ -1,6 +1,7 @@
 # Release packages, as a user downloads them: on Windows a zip with the driver, the reference
-# host, the example configuration and a quick start; on Linux a Debian package that also
-# installs the host as a service (disabled until the operator enables it). The version
+# host, an example configuration written for Windows and a quick start; on Linux a Debian
+# package with the demo line's example that also installs the host as a service (disabled
+# until the operator enables it). The version
 # is the project's own (project(... VERSION ...)), and nothing else.
 #   cmake --build --preset win32 --target package   ->  vemox-<version>-win32.zip
 #   cmake --build --preset linux --target package   ->  vemox_<version>_amd64.deb
@@ -19,8 +20,9 @@ if(WIN32)
     endif()
     install(TARGETS vemox_plugin RUNTIME DESTINATION .)
     install(TARGETS vemox-host RUNTIME DESTINATION .)
-    install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.toml DESTINATION examples)
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/QUICKSTART.txt DESTINATION .)
+    # The example names Windows ports and no devices, so it is edited, not rewritten.
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/QUICKSTART.txt
+        ${PROJECT_SOURCE_DIR}/packaging/line.toml DESTINATION .)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME "vemox-${PROJECT_VERSION}-${vemox_package_system}")
 else()

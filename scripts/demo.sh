@@ -12,14 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=lib/packages.sh
 source scripts/lib/packages.sh
 
-packages=(
-    cmake ninja-build g++
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libmosquitto-dev libsystemd-dev
-)
-
-
-install_missing "${packages[@]}" || exit 1
+install_missing "${packages_build[@]}" || exit 1
 echo "Building the driver, the host and the simulator (build/linux)..."
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target vemox_plugin vemox-host vemox-sim
