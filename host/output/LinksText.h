@@ -10,8 +10,6 @@
 
 namespace vemox::host {
 
-// The panel under the item table: one row per controller.
-std::string LinksTableText(const std::vector<ControllerLink>& links);
 // One object per controller, keyed by LinkFigureKey.
 nlohmann::json LinksJson(const std::vector<ControllerLink>& links);
 

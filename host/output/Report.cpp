@@ -26,20 +26,6 @@ std::string NodePlace(const NodeConfig& node) {
                            : port + ", serial " + std::to_string(node.serial);
 }
 
-std::string Pad(std::string text, std::size_t width) {
-    // Columns are counted in characters, not bytes: UTF-8 continuation bytes take no room.
-    std::size_t shown = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++shown;
-        }
-    }
-    if (shown < width) {
-        text.append(width - shown, ' ');
-    }
-    return text;
-}
-
 } // namespace
 
 std::string QualityWords(std::uint16_t quality) {
@@ -102,27 +88,6 @@ std::vector<std::string> TableCells(const ReadRecord& record) {
             std::to_string(c.completed - c.failed) + "/" + std::to_string(c.failed),
             std::to_string(c.answered) + "/" + std::to_string(c.unanswered) + "/" +
                 std::to_string(c.repeats)};
-}
-
-std::string TableText(const std::deque<SessionItem>& items,
-                      const std::vector<std::string>& trends) {
-    static constexpr std::size_t kWidths[] = {24, 26, 12, 24, 26, 11};
-    std::ostringstream out;
-    out << Pad("ITEM", 24) << Pad("OPERATION", 26) << Pad("VALUE", 12) << Pad("QUALITY", 24)
-        << Pad("TIME STAMP (UTC)", 26) << "OK/FAILED  REPLIES/NONE/REPEATS"
-        << (trends.empty() ? "" : "  TREND") << "\n";
-    std::size_t row = 0;
-    for (const SessionItem& item : items) {
-        const std::vector<std::string> cells = TableCells(RecordOf(item));
-        for (std::size_t i = 0; i < std::size(kWidths); ++i) {
-            out << Pad(cells[i], kWidths[i]);
-        }
-        out << (row < trends.size() && !trends[row].empty() ? Pad(cells.back(), 22) + trends[row]
-                                                            : cells.back())
-            << "\n";
-        ++row;
-    }
-    return out.str();
 }
 
 std::string PlainLine(const ReadRecord& record) {

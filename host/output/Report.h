@@ -21,9 +21,6 @@ bool IsGood(const SessionItem& item);
 // One row of the item table, column by column: item, operation, value ("-" unless good),
 // quality, time stamp, finished/failed reads, replies/no replies/repeats.
 std::vector<std::string> TableCells(const ReadRecord& record);
-// `trends`, when given, holds a sparkline per item for a last column.
-std::string TableText(const std::deque<SessionItem>& items,
-                      const std::vector<std::string>& trends = {});
 // "2026-12-09T15:44:05.958Z Hopper.net = 141.5 [good] ok; replies 7, none 0, repeats 0;
 // reply in 13 ms"; the value is "-" unless the read was good.
 std::string PlainLine(const ReadRecord& record);

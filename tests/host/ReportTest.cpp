@@ -3,6 +3,7 @@
 #include "contract/Constants.h"
 #include "host/gateway/mqtt/Publisher.h"
 #include "host/output/LinksText.h"
+#include "host/output/LiveScreen.h"
 #include "host/output/Recording.h"
 #include "platform/Com.h"
 #include "platform/DateTime.h"
@@ -130,9 +131,9 @@ TEST(ReportTest, EveryFormatShowsTheSameRead) {
               "true70");
     EXPECT_EQ(figures[0].at("last_good_reply"), kTime);
     EXPECT_TRUE(figures[1].at("last_good_reply").is_null());
-    const std::string panel = LinksTableText(links);
-    EXPECT_NE(panel.find(kTime + "\nTank "), std::string::npos) << panel;
-    EXPECT_EQ(panel.substr(panel.size() - 3), " -\n") << panel;
+    const ScreenTable panel = ControllerCells(links);
+    EXPECT_EQ(panel.rows[0].back(), kTime);
+    EXPECT_EQ(panel.rows[1].back(), "-");
 }
 
 } // namespace
