@@ -2,6 +2,7 @@
 
 #include "contract/Constants.h"
 #include "host/config/ModbusMap.h"
+#include "host/config/WritableList.h"
 
 #include <set>
 
@@ -61,42 +62,6 @@ Choice ReadChoice(const ConfigReader& reader, const toml::table& table, std::str
     }
     reader.Fail(table.get(key)->source(),
                 std::string(key) + " must be " + known + ", not \"" + *text + "\"");
-}
-
-void ReadWritable(const ConfigReader& reader, const toml::table& table,
-                  const std::vector<ItemConfig>& items, ModbusConfig& modbus) {
-    const toml::node* node = table.get("writable");
-    if (!node) {
-        return;
-    }
-    const toml::array* list = node->as_array();
-    if (!list) {
-        reader.Fail(node->source(), "'writable' must be a list of item names, [\"NODE.ITEM\"]");
-    }
-    std::set<std::string> listed;
-    for (const toml::node& entry : *list) {
-        if (!entry.is_string()) {
-            reader.Fail(entry.source(), "'writable' lists item names in quotes, \"NODE.ITEM\"");
-        }
-        const auto name = entry.value<std::string>();
-        const ItemConfig* found = nullptr;
-        for (const ItemConfig& item : items) {
-            if (item.FullName() == *name) {
-                found = &item;
-            }
-        }
-        if (!found) {
-            reader.Fail(entry.source(),
-                        "'writable' names '" + *name + "', which no [[item]] section defines");
-        }
-        if (ItemTypeOf(*found->operation, found->parameter).accessRights != kAccessReadWrite) {
-            reader.Fail(entry.source(),
-                        "'writable' names '" + *name + "', which cannot be written");
-        }
-        if (listed.insert(*name).second) {
-            modbus.writable.push_back(*name);
-        }
-    }
 }
 
 // A node's own unit_id, else its network address; nodes found by serial number take the
@@ -160,7 +125,7 @@ std::optional<ModbusConfig> ReadModbusSection(const ConfigReader& reader, const 
     modbus.format = ReadChoice<ModbusFormat>(
         reader, *table, "format",
         {{"float32", ModbusFormat::Float32}, {"int32", ModbusFormat::Int32}});
-    ReadWritable(reader, *table, config.items, modbus);
+    modbus.writable = ReadWritableList(reader, *table, config.items);
     if (!config.nodes.empty()) {
         AssignUnits(reader, root, config, modbus);
     }

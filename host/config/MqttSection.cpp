@@ -1,6 +1,6 @@
 #include "host/config/MqttSection.h"
 
-#include <set>
+#include "host/config/WritableList.h"
 
 namespace vemox::host {
 namespace {
@@ -119,42 +119,6 @@ void ReadSecurity(const ConfigReader& reader, const toml::table& table, MqttConf
     }
 }
 
-void ReadWritable(const ConfigReader& reader, const toml::table& table,
-                  const std::vector<ItemConfig>& items, MqttConfig& mqtt) {
-    const toml::node* node = table.get("writable");
-    if (!node) {
-        return;
-    }
-    const toml::array* list = node->as_array();
-    if (!list) {
-        reader.Fail(node->source(), "'writable' must be a list of item names, [\"NODE.ITEM\"]");
-    }
-    std::set<std::string> listed;
-    for (const toml::node& entry : *list) {
-        if (!entry.is_string()) {
-            reader.Fail(entry.source(), "'writable' lists item names in quotes, \"NODE.ITEM\"");
-        }
-        const auto name = entry.value<std::string>();
-        const ItemConfig* found = nullptr;
-        for (const ItemConfig& item : items) {
-            if (item.FullName() == *name) {
-                found = &item;
-            }
-        }
-        if (!found) {
-            reader.Fail(entry.source(),
-                        "'writable' names '" + *name + "', which no [[item]] section defines");
-        }
-        if (!found->Writable()) {
-            reader.Fail(entry.source(),
-                        "'writable' names '" + *name + "', which cannot be written");
-        }
-        if (listed.insert(*name).second) {
-            mqtt.writable.push_back(*name);
-        }
-    }
-}
-
 } // namespace
 
 std::optional<MqttConfig> ReadMqttSection(const ConfigReader& reader, const toml::table& root,
@@ -185,7 +149,7 @@ std::optional<MqttConfig> ReadMqttSection(const ConfigReader& reader, const toml
             }
         }
     }
-    ReadWritable(reader, *table, items, mqtt);
+    mqtt.writable = ReadWritableList(reader, *table, items);
     return mqtt;
 }
 

@@ -127,9 +127,15 @@ node = "Silo"
 name = "gross"
 operation = "Вес Брутто"
 modbus = 2
+[[item]]
+node = "Silo"
+name = "reset"
+operation = "Диагностика связи"
+counter = "reset"
 )";
     const HostConfig config = ParseHostConfig(
-        WithModbus("format = \"int32\"\nwritable = [\"Scale.out\", \"Silo.low\"]\n", items),
+        WithModbus("format = \"int32\"\nwritable = [\"Scale.out\", \"Silo.low\", \"Silo.reset\"]\n",
+                   items),
         "plant.toml");
     ASSERT_TRUE(config.modbus);
     EXPECT_EQ(config.modbus->listen, "127.0.0.1:1502") << "loopback unless written";
@@ -146,6 +152,7 @@ modbus = 2
         {ModbusTable::InputRegisters, 0, ModbusType::Int32, 2},
         {ModbusTable::HoldingRegisters, 0, ModbusType::Int32, 2}, // writable level
         {ModbusTable::InputRegisters, 2, ModbusType::Int32, 2},   // its own, then around it
+        {ModbusTable::Coils, 0, ModbusType::Bool, 0},             // the counters' reset
     };
     const std::vector<ModbusEntry> map = BuildModbusMap(config);
     ASSERT_EQ(map.size(), std::size(expected));
