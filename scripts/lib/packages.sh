@@ -12,8 +12,11 @@ packages_build=(
 )
 # What the linux preset's tests add: the MQTT broker, its clients and openssl for the
 # gateway's end-to-end tests, file and dpkg-dev for making the Debian package, systemd for
-# checking its service unit, tmux for the live view in a real terminal.
-packages_tests=(mosquitto mosquitto-clients openssl file dpkg-dev systemd tmux)
+# checking its service unit, tmux for the live view in a real terminal, mbpoll and pymodbus as
+# the Modbus TCP gateway's clients.
+packages_tests=(
+    mosquitto mosquitto-clients openssl file dpkg-dev systemd tmux mbpoll python3-pymodbus
+)
 # The formatting check of every C++ file git tracks.
 packages_format=(git clang-format-14)
 # The Windows builds: mingw-w64 for both widths, with the binutils whose objdump reads the
