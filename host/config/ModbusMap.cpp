@@ -54,6 +54,7 @@ ModbusEntry Place(const HostConfig& config, std::size_t index, bool writable) {
         } else {
             entry.table = ModbusTable::InputRegisters;
             entry.type = ModbusType::Uint32;
+            entry.date = figure == LinkFigure::LastGoodReply;
         }
         break;
     }

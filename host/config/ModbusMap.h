@@ -31,6 +31,7 @@ struct ModbusEntry {
     ModbusType type = ModbusType::Bool;
     int decimals = 0; // int32 carries the value times 10^decimals
     bool writable = false;
+    bool date = false; // a date-time, carried as seconds since 1970 like the block's
 
     int Width() const noexcept;
 };

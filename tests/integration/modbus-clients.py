@@ -96,6 +96,8 @@ class Gateway(unittest.TestCase):
         if decimals:
             text = text.replace("address = 1\n", "address = 1\ndecimals = 2\n", 1)
             text = text.replace("address = 2\n", "address = 2\ndecimals = 1\n", 1)
+        text += ('\n[[item]]\nnode = "Hopper"\nname = "last_good"\n'
+                 'operation = "Диагностика связи"\ncounter = "last_good_reply"\n')
         text += f'\n[modbus]\nlisten = "127.0.0.1:{self.port}"\nmax_clients = 32\n{keys}\n'
         path = os.path.join(self.dir.name, "gateway.toml")
         with open(path, "w", encoding="utf-8") as out:
@@ -150,7 +152,8 @@ class Gateway(unittest.TestCase):
                     items = {item["name"]: item for item in json.loads(once.stdout)["items"]}
                     self.serve(config)
                     checked = 0
-                    for name, row in self.map(config).items():
+                    rows = self.map(config)
+                    for name, row in rows.items():
                         item = items.get(name)
                         # The diagnostic counts move with every exchange; the link stays.
                         if not item or (row["type"] == "uint32" and not name.endswith("link")):
@@ -159,6 +162,10 @@ class Gateway(unittest.TestCase):
                         self.check_value(name, row, item["value"], value)
                         checked += 1
                     self.assertGreaterEqual(checked, 20)
+                    # A date-time as seconds since 1970, as the diagnostics block has it.
+                    self.assertAlmostEqual(self.mbpoll(rows["Hopper.last_good"], order),
+                                           self.mbpoll(rows["Hopper.$last_good_reply"], order),
+                                           delta=5)
 
     def mbpoll(self, row, order):
         kind = {"bool": "", "float32": ":float"}.get(row["type"], ":int")

@@ -358,15 +358,18 @@ bool ModbusServer::Impl::Answer(Client& client, const std::uint8_t* frame, std::
 
 std::uint32_t ModbusServer::Impl::Register32(const Slot& slot, ModbusType type) const {
     double value = 0;
+    bool date = false;
     if (slot.diagnostics) {
         value = diagnostics[slot.index].figures[static_cast<std::size_t>(slot.figure)];
-        if (kModbusDiagnostics[static_cast<std::size_t>(slot.figure)] ==
-            LinkFigure::LastGoodReply) {
-            // A date-time as seconds since 1970 (UTC); 0 before the first good reply.
-            value = value == 0 ? 0 : (value - kUnixEpochAsDate) * kSecondsPerDay;
-        }
+        date =
+            kModbusDiagnostics[static_cast<std::size_t>(slot.figure)] == LinkFigure::LastGoodReply;
     } else {
         value = values[map[slot.index].item].value;
+        date = map[slot.index].date;
+    }
+    if (date) {
+        // Seconds since 1970 (UTC), not the driver's day count; 0 before the first good reply.
+        value = value == 0 ? 0 : (value - kUnixEpochAsDate) * kSecondsPerDay;
     }
     switch (type) {
     case ModbusType::Float32: {
