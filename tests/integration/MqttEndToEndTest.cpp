@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 
@@ -65,6 +66,60 @@ private:
     int port_;
     std::unique_ptr<Process> process_;
 };
+
+// A broker of MQTT 3.1.1 only, as older ones are, on `port`: a CONNECT of MQTT 5 is answered
+// "unacceptable protocol version", one of 3.1.1 is taken. Returns what the client sent on the
+// connection it took, read until `until` came or the time was up.
+std::string OldBroker(int port, const std::string& until) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(server, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    const auto read = [&](int fd, std::string& in, auto done) {
+        char buffer[4096];
+        pollfd ready{fd, POLLIN, 0};
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            if (::poll(&ready, 1, 100) == 1) {
+                const ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got <= 0) {
+                    return;
+                }
+                in.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    };
+    // The protocol level follows the protocol name in the CONNECT; -1 until it has come.
+    const auto level = [](const std::string& in) {
+        const std::size_t at = in.find("MQTT");
+        return at != std::string::npos && at + 4 < in.size() ? int{in[at + 4]} : -1;
+    };
+    std::string taken;
+    while (taken.empty() && std::chrono::steady_clock::now() < deadline) {
+        pollfd waiting{server, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) != 1) {
+            continue;
+        }
+        const int client = ::accept(server, nullptr, nullptr);
+        std::string in;
+        read(client, in, [&] { return level(in) >= 0; });
+        const bool five = level(in) == 5;
+        const char connack[] = {0x20, 0x02, 0x00, static_cast<char>(five ? 0x01 : 0x00)};
+        EXPECT_EQ(::write(client, connack, sizeof connack), 4);
+        if (!five) {
+            read(client, in, [&] { return in.find(until) != std::string::npos; });
+            taken = in;
+        }
+        ::close(client);
+    }
+    ::close(server);
+    return taken;
+}
 
 struct Message {
     bool retained;
@@ -380,6 +435,15 @@ TEST_F(MqttGateway, TheHostWaitsForTheBrokerAndComesBackToIt) {
         },
         kWaitMs))
         << live->Output();
+    StopHost(*host);
+}
+
+TEST_F(MqttGateway, SpeaksMqtt311ToABrokerThatHasNoMqtt5) {
+    auto host = Host(Config(""));
+    const std::string sent = OldBroker(std::stoi(broker_.Port()), "vemox/Hopper/net");
+    EXPECT_NE(sent.find("vemox/Hopper/net"), std::string::npos) << host->Errors();
+    EXPECT_TRUE(host->WaitForText("the broker has no MQTT 5", kWaitMs, Stream::Err));
+    EXPECT_TRUE(host->WaitForText("mqtt: connected to", kWaitMs, Stream::Err)) << host->Errors();
     StopHost(*host);
 }
 

@@ -119,9 +119,10 @@ struct MqttClient::Impl {
         Check(mosquitto_threaded_set(h, true), "MQTT client");
         // Values are small and each should go out the moment it is published.
         mosquitto_int_option(h, MOSQ_OPT_TCP_NODELAY, 1);
-        // Only this version tells the host a set message was published to be kept (see
-        // OnConnect), so that it is refused the moment it comes, not only at the next connection.
-        Check(mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5), "MQTT 5");
+        // Only MQTT 5 tells the host a set message was published to be kept (see OnConnect),
+        // so that it is refused the moment it comes, not only at the next connection; a
+        // broker that has only 3.1.1 is spoken to in that.
+        Check(mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, protocol), "MQTT version");
         if (!config.username.empty()) {
             Check(
                 mosquitto_username_pw_set(h, config.username.c_str(),
@@ -170,15 +171,30 @@ struct MqttClient::Impl {
 
     static void OnConnect(mosquitto* h, void* self, int code) {
         auto& impl = *static_cast<Impl*>(self);
+        const bool refusesVersion = code == CONNACK_REFUSED_PROTOCOL_VERSION ||
+                                    code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+        if (code != 0 && refusesVersion && impl.protocol == MQTT_PROTOCOL_V5) {
+            impl.protocol = MQTT_PROTOCOL_V311;
+            impl.refusedThisTry = true;
+            impl.Push({MqttEvent::Kind::Lost,
+                       "the broker has no MQTT 5, so MQTT 3.1.1: a set message published with "
+                       "retain while the host is connected is taken as a write",
+                       {}});
+            return;
+        }
         if (code != 0) {
             impl.refusedThisTry = true;
             impl.Push({MqttEvent::Kind::Refused, Phrase(mosquitto_reason_string(code)), {}});
             return;
         }
         impl.connectedThisTry = true;
-        // The broker keeps the publisher's retain flag on what it hands on: a set message to be
-        // kept is told from a fresh one also while the host is connected.
         for (const std::string& topic : impl.subscriptions) {
+            if (impl.protocol == MQTT_PROTOCOL_V311) {
+                mosquitto_subscribe(h, nullptr, topic.c_str(), impl.config.qos);
+                continue;
+            }
+            // The broker keeps the publisher's retain flag on what it hands on: a set message
+            // to be kept is told from a fresh one also while the host is connected.
             mosquitto_subscribe_v5(h, nullptr, topic.c_str(), impl.config.qos,
                                    MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
         }
@@ -326,6 +342,7 @@ struct MqttClient::Impl {
     std::unique_ptr<mosquitto, HandleDeleter> handle;
     std::mutex handleMutex; // publishing against setting the handle up again
     // Touched by the network thread only.
+    int protocol = MQTT_PROTOCOL_V5;
     bool connectedThisTry = false;
     bool refusedThisTry = false;
     int farewellId = -1;
