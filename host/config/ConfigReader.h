@@ -16,6 +16,19 @@
 
 namespace vemox::host {
 
+// The TCP port a text names, 1..65535; 0 when it names none ("", "0", "1502x", "99999").
+inline int PortNumber(std::string_view text) {
+    constexpr int kMaxPort = 65535;
+    int port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || port > kMaxPort) {
+            return 0;
+        }
+        port = port * 10 + (c - '0');
+    }
+    return port <= kMaxPort ? port : 0;
+}
+
 // Everything an error message needs to point at the right place.
 class ConfigReader {
 public:

@@ -9,8 +9,6 @@
 namespace vemox::host {
 namespace {
 
-constexpr std::int64_t kMaxPort = 65535;
-
 // "127.0.0.1:1502", "0.0.0.0:502", "[::1]:1502".
 void ReadListen(const ConfigReader& reader, const toml::table& table, ModbusConfig& modbus) {
     const auto text = reader.Text(table, "listen");
@@ -34,19 +32,12 @@ void ReadListen(const ConfigReader& reader, const toml::table& table, ModbusConf
     if (host.empty()) {
         fail("names no address (0.0.0.0 listens on every one)");
     }
-    const std::string portText = modbus.listen.substr(colon + 1);
-    std::int64_t port = 0;
-    for (const char c : portText) {
-        if (c < '0' || c > '9' || port > kMaxPort) {
-            fail("the port must be a number 1..65535");
-        }
-        port = port * 10 + (c - '0');
-    }
-    if (port < 1 || port > kMaxPort) {
+    const int port = PortNumber(std::string_view(modbus.listen).substr(colon + 1));
+    if (port == 0) {
         fail("the port must be a number 1..65535");
     }
     modbus.host = host;
-    modbus.port = static_cast<int>(port);
+    modbus.port = port;
 }
 
 template <typename Choice>

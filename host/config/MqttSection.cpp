@@ -7,7 +7,6 @@ namespace {
 
 constexpr std::string_view kPlainScheme = "mqtt://";
 constexpr std::string_view kTlsScheme = "mqtts://";
-constexpr std::int64_t kMaxPort = 65535;
 
 // "mqtt://host", "mqtts://host:8883", "mqtt://[::1]:1883".
 void ReadUrl(const ConfigReader& reader, const toml::table& table, MqttConfig& mqtt) {
@@ -58,17 +57,10 @@ void ReadUrl(const ConfigReader& reader, const toml::table& table, MqttConfig& m
              "their own)");
     }
     if (!portText.empty()) {
-        std::int64_t port = 0;
-        for (const char c : portText) {
-            if (c < '0' || c > '9' || port > kMaxPort) {
-                fail("the port must be a number 1..65535");
-            }
-            port = port * 10 + (c - '0');
-        }
-        if (port < 1 || port > kMaxPort) {
+        mqtt.port = PortNumber(portText);
+        if (mqtt.port == 0) {
             fail("the port must be a number 1..65535");
         }
-        mqtt.port = static_cast<int>(port);
     }
 }
 

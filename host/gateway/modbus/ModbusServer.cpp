@@ -306,23 +306,18 @@ bool ModbusServer::Impl::Answer(Client& client, const std::uint8_t* frame, std::
     const int address = Word(frame + kHeaderLength + 1);
     const int count = Word(frame + kHeaderLength + 3);
     ModbusTable table = ModbusTable::Coils;
-    int most = 0;
     switch (function) {
     case kReadCoils:
         table = ModbusTable::Coils;
-        most = MODBUS_MAX_READ_BITS;
         break;
     case kReadDiscreteInputs:
         table = ModbusTable::DiscreteInputs;
-        most = MODBUS_MAX_READ_BITS;
         break;
     case kReadHoldingRegisters:
         table = ModbusTable::HoldingRegisters;
-        most = MODBUS_MAX_READ_REGISTERS;
         break;
     case kReadInputRegisters:
         table = ModbusTable::InputRegisters;
-        most = MODBUS_MAX_READ_REGISTERS;
         break;
     case kWriteCoil:
     case kWriteRegister:
@@ -342,6 +337,7 @@ bool ModbusServer::Impl::Answer(Client& client, const std::uint8_t* frame, std::
     if (unit == units.end()) {
         return Reply(client, frame, length, ModbusException::PathUnavailable);
     }
+    const int most = IsRegisterTable(table) ? MODBUS_MAX_READ_REGISTERS : MODBUS_MAX_READ_BITS;
     if (count < 1 || count > most) {
         return Reply(client, frame, length, ModbusException::IllegalValue);
     }
